@@ -126,17 +126,55 @@ public:
         name_.clear();
         return 0;
     }
-    // Puts it at `name`, where there is nothing: EEXIST when something took
-    // the name meanwhile, which stays. A file system that cannot rename so
-    // gives it a second name there, which no name is written over either.
-    int renameToNew(const std::string& name)
+    // Puts it, the file `made`, at `name`, where there is nothing: EEXIST
+    // when something took the name meanwhile, which stays and is not
+    // followed. A file system that cannot rename so gives it a second name
+    // there, which no name is written over either; one that cannot do that
+    // either has the name made anew, and the file copied into it (`made`
+    // then names that file).
+    int renameToNew(const std::string& name, FileIdentity* made)
     {
-        if (::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE) != 0) {
-            if (errno != EINVAL && errno != ENOSYS) return errno;
-            if (::linkat(folder_, name_.c_str(), folder_, name.c_str(), 0) != 0) return errno;
-            remove();
+        const bool neither = writeSeams().noExclusiveRename;
+        int error = neither ? EINVAL : ::renameat2(folder_, name_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE);
+        if (error != 0 && !neither) error = errno;
+        if (error == 0) {
+            name_.clear();
+            return 0;
         }
-        name_.clear();
+        if (error != EINVAL && error != ENOSYS) return error;
+        error = neither ? EPERM : ::linkat(folder_, name_.c_str(), folder_, name.c_str(), 0);
+        if (error != 0 && !neither) error = errno;
+        if (error == 0) {
+            remove();
+            return 0;
+        }
+        if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS) return error;
+        return copyToNew(name, made);
+    }
+    // Makes `name` anew (O_EXCL: nothing there is followed nor written over)
+    // and copies the file `made` into it.
+    int copyToNew(const std::string& name, FileIdentity* made)
+    {
+        const Fd from(::openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st {};
+        if (from.fd < 0 || ::fstat(from.fd, &st) != 0) return errno;
+        if (FileIdentity::of(st) != *made) return EAGAIN;
+        Fd to(::openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (to.fd < 0 || ::fstat(to.fd, &st) != 0) return errno;
+        off_t copied = 0;
+        int error = copyContents(from.fd, to.fd, &copied);
+        if (error == 0 && ::fsync(to.fd) != 0) error = errno;
+        if (error == 0) error = to.close();
+        if (error != 0) {
+            // Only the file made here goes, while the name still holds it.
+            struct stat there {};
+            if (::fstatat(folder_, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
+                && FileIdentity::of(there) == FileIdentity::of(st))
+                ::unlinkat(folder_, name.c_str(), 0);
+            return error;
+        }
+        *made = FileIdentity::of(st);
+        remove();
         return 0;
     }
     // Puts it at `name` in place of the file `judged`, in one step that
@@ -252,7 +290,11 @@ ChosenFile::ChosenFile(FileDescriptor folder, std::string folderPath, std::strin
     : folder_(std::move(folder)), folderPath_(std::move(folderPath)), name_(std::move(name))
 {}
 
-ChosenFile ChosenFile::reach(const std::string& path)
+namespace {
+
+// Walks to `path` as a chosen file's is walked; throws what reach() throws
+// for a walk that stopped on the way.
+WalkedPath walkChosen(const std::string& path)
 {
     WalkedPath walked = walkPath(path);
     switch (walked.end) {
@@ -267,8 +309,26 @@ ChosenFile ChosenFile::reach(const std::string& path)
     case WalkedPath::End::refused: fail("cannot reach " + walked.stoppedAt, EACCES);
     case WalkedPath::End::failed: fail("cannot reach " + walked.stoppedAt, walked.error);
     }
+    return walked;
+}
+
+} // namespace
+
+ChosenFile ChosenFile::reach(const std::string& path)
+{
+    WalkedPath walked = walkChosen(path);
     if (walked.name.empty()) fail(walked.folderPath + " is a folder", EISDIR);
     return ChosenFile(std::move(walked.folder), std::move(walked.folderPath), std::move(walked.name));
+}
+
+ChosenFile ChosenFile::reachNew(const std::string& path)
+{
+    const std::string name = lastName(path);
+    if (name.empty() || name == "." || name == "..") return reach(path);
+    WalkedPath walked = walkChosen(path.substr(0, path.size() - name.size()) + ".");
+    ChosenFile file(std::move(walked.folder), std::move(walked.folderPath), name);
+    file.expectNothing();
+    return file;
 }
 
 ChosenFile ChosenFile::in(FileDescriptor folder, std::string folderPath, std::string name)
@@ -448,12 +508,13 @@ FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, c
     struct stat made = {};
     if (::fstat(fd.fd, &made) != 0) fail("cannot write the file", errno);
     if (const int error = fd.close()) fail("cannot write the file", error);
+    FileIdentity written = FileIdentity::of(made);
     switch (replacing.kind) {
     case Replacing::Kind::whatever:
         if (const int error = sibling.renameOver(file.name())) fail("cannot replace the file", error);
         break;
     case Replacing::Kind::nothing:
-        if (const int error = sibling.renameToNew(file.name())) {
+        if (const int error = sibling.renameToNew(file.name(), &written)) {
             if (error == EEXIST)
                 throw PdfError(PdfErrorCode::fileReplaced,
                                file.path() + " was made by another program while the new file was written", EAGAIN);
@@ -483,7 +544,7 @@ FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, c
         break;
     }
     syncFolder(file.folder());
-    return FileIdentity::of(made);
+    return written;
 }
 
 } // namespace

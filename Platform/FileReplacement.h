@@ -68,6 +68,9 @@ struct WriteSeams {
     std::function<void()> afterInPlaceOpen;
     // The folder's file system cannot exchange two names in one step (as NFS).
     bool namesNotExchanged = false;
+    // Nor rename onto a name only while it is free, nor give a file a second
+    // name (as vfat, SMB and many FUSE file systems).
+    bool noExclusiveRename = false;
 };
 WriteSeams& writeSeams();
 
@@ -98,6 +101,11 @@ public:
     // user's link on the way, PdfError(io) with the errno otherwise (ENOENT:
     // a folder on the way is not there; EISDIR: the path names a folder).
     static ChosenFile reach(const std::string& path);
+    // For a name at which the question found nothing: the folder that holds
+    // it, walked as reach() walks, and the name itself, never followed; and
+    // nothing is expected there (expectNothing): a file or link put there
+    // since is neither written over nor written through.
+    static ChosenFile reachNew(const std::string& path);
     // The file `name` in the folder open at `folder` (of the path `folderPath`).
     static ChosenFile in(FileDescriptor folder, std::string folderPath, std::string name);
 

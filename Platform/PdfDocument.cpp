@@ -3994,8 +3994,11 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 
 void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
 {
-    // Walked once: what is checked, written and read back is what the walk reached.
-    ChosenFile file = ChosenFile::reach(path);
+    // Walked once: what is checked, written and read back is what the walk
+    // reached. A new name is not followed: nothing was there when asked.
+    const bool newName =
+        !options.sameFile && options.overwriting && options.overwriting->first == 0 && options.overwriting->second == 0;
+    ChosenFile file = newName ? ChosenFile::reachNew(path) : ChosenFile::reach(path);
     struct stat target = {};
     bool incremental = false;
     bool targetIsSource = false, targetExists = false;

@@ -150,7 +150,8 @@ struct PdfSaveOptions {
     bool sameFile = false;
     // Overwrite: the file the user agreed to write over, by device and
     // inode; another file at the path now is neither written nor replaced
-    // (PdfError fileReplaced).
+    // (PdfError fileReplaced). {0, 0}: a new name, where nothing was; what is
+    // there now, a link too, is another file (ChosenFile::reachNew).
     std::optional<std::pair<std::uint64_t, std::uint64_t>> overwriting;
     // Reads the written bytes back before they replace anything or are handed
     // on (PdfReadBack.h). Off only to time the check itself.

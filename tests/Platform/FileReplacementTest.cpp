@@ -545,6 +545,7 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         Meant meant;
         bool putMeanwhile;
         bool namesNotExchanged = false; // the file judged is written in place from the new one
+        bool noExclusiveRename = false; // a new name is made anew, the new file copied into it
     } cases[] = {
         {"a file there, Save As onto it, names not exchanged", true, Meant::any, true, true},
         {"a file there, Save of the file opened, names not exchanged", true, Meant::fileThere, true, true},
@@ -555,6 +556,8 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         {"no file there, a file meant to replace nothing", false, Meant::nothing, true},
         {"a file there, nothing put meanwhile", true, Meant::fileThere, false},
         {"no file there, nothing put meanwhile", false, Meant::nothing, false},
+        {"no file there, a new file, no exclusive rename", false, Meant::any, true, false, true},
+        {"no file there, nothing put meanwhile, no exclusive rename", false, Meant::nothing, false, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -574,6 +577,7 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         struct stat before = {};
         ::stat(QFile::encodeName(named).constData(), &before);
         platform::writeSeams().namesNotExchanged = c.namesNotExchanged;
+        platform::writeSeams().noExclusiveRename = c.noExclusiveRename;
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
             bool replaced = false;
             try {
@@ -605,6 +609,41 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         if (c.namesNotExchanged && !c.putMeanwhile) {
             EXPECT_EQ(after.st_ino, before.st_ino);
         }
+    }
+}
+
+// A new name (the question found nothing there) is made there or not at
+// all: the user's link to a missing file in a private folder, moved to it
+// after the question (into a sticky folder, from a team folder), is not
+// followed. The user is nobody, in a child.
+TEST(FileReplacement, ANewNameIsMadeThereWhateverIsMovedToItAfterTheQuestion)
+{
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "another user's folder needs root to make";
+    // The sticky folder's owner, and whether the link is moved in.
+    for (const auto& [owner, moved] :
+         {std::pair(0u, true), std::pair(testsupport::kOtherUser, true), std::pair(0u, false)}) {
+        QTemporaryDir dir;
+        const QByteArray drop = QFile::encodeName(dir.filePath("drop")), mine = QFile::encodeName(dir.filePath("mine"));
+        const QString named = dir.filePath("drop/new.pdf");
+        ASSERT_TRUE(::chmod(QFile::encodeName(dir.path()), 0755) == 0 && ::mkdir(drop, 01777) == 0
+                    && ::chmod(drop, 01777) == 0 && ::chown(drop, owner, owner) == 0);
+        ASSERT_TRUE(::mkdir(mine, 0700) == 0 && ::chown(mine, kUser, kUser) == 0);
+        ASSERT_TRUE(!moved
+                    || (::symlink(mine + "/new.pdf", QFile::encodeName(named)) == 0
+                        && ::lchown(QFile::encodeName(named), kUser, kUser) == 0));
+        EXPECT_TRUE(testsupport::asUser(kUser, [&] {
+            platform::PdfSaveOptions options;
+            options.overwriting.emplace(0, 0); // what the question found: nothing
+            try {
+                platform::PdfDocument::openBytes(testsupport::makeTextPdf(1))->saveToFile(named.toStdString(), options);
+                EXPECT_FALSE(moved);
+            } catch (const PdfError& error) {
+                EXPECT_TRUE(moved && error.code() == PdfErrorCode::fileReplaced) << error.what();
+            }
+        }));
+        EXPECT_TRUE(QDir(dir.filePath("mine")).isEmpty()) << owner;
+        EXPECT_EQ(readFile(named).startsWith("%PDF"), !moved);
     }
 }
 
