@@ -2,6 +2,7 @@
 
 #include "Platform/FileDescriptor.h"
 #include "Platform/PathWalk.h"
+#include "Platform/TrustedProgram.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,29 +37,51 @@ std::optional<QString> moveAside(const QString& path, const QString& keptFor)
     return std::nullopt;
 }
 
-void removeTreeAt(int folder, const std::string& name)
+namespace {
+
+// Removes each entry of the folder open at `folder`; false when one stays.
+bool emptyFolder(int folder)
 {
-    struct stat entry {};
-    if (::fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return;
-    if (!S_ISDIR(entry.st_mode)) {
-        ::unlinkat(folder, name.c_str(), 0);
-        return;
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0) ::close(listed);
+        return false;
     }
-    const int inner = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (inner >= 0) {
-        std::vector<std::string> names;
-        // fdopendir takes the descriptor: closedir closes it.
-        if (DIR* dir = ::fdopendir(inner)) {
-            while (const dirent* found = ::readdir(dir))
-                if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0)
-                    names.emplace_back(found->d_name);
-            for (const std::string& each : names) removeTreeAt(::dirfd(dir), each);
-            ::closedir(dir);
-        } else {
-            ::close(inner);
-        }
-    }
-    ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    // fdopendir takes the descriptor: closedir closes it.
+    std::vector<std::string> names;
+    while (const dirent* found = ::readdir(dir))
+        if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0)
+            names.emplace_back(found->d_name);
+    bool all = true;
+    for (const std::string& each : names) all = removeTreeAt(::dirfd(dir), each) && all;
+    ::closedir(dir);
+    return all;
+}
+
+} // namespace
+
+bool removeTreeAt(int folder, const std::string& name)
+{
+    struct stat held {
+    }, entry{};
+    if (::fstat(folder, &held) != 0 || !keepsOthersOut(held, folder, false)) return false;
+    if (::fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (!S_ISDIR(entry.st_mode)) return ::unlinkat(folder, name.c_str(), 0) == 0;
+    const FileDescriptor inner(::openat(folder, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return inner.fd >= 0 && removeFolder(folder, name, inner.fd);
+}
+
+bool removeFolder(int parent, const std::string& name, int folder)
+{
+    if (!emptyFolder(folder)) return false;
+    struct stat own {
+    }, there{};
+    if (::fstat(folder, &own) != 0 || ::fstatat(parent, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0
+        || own.st_dev != there.st_dev || own.st_ino != there.st_ino)
+        return false;
+    // Only an empty folder is removed: one put there since that holds anything stays.
+    return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 } // namespace platform::FileMoves

@@ -19,7 +19,15 @@ namespace platform::FileMoves {
 std::optional<QString> moveAside(const QString& path, const QString& keptFor = {});
 
 // Removes `name` in the folder open at `folder`, and when it is a folder
-// everything in it, depth first, never following a link. Errors are ignored.
-void removeTreeAt(int folder, const std::string& name);
+// everything in it, depth first, never following a link; only in a folder
+// that keeps others out (keepsOthersOut), where no other user may have put
+// something else at that name, a folder of the user's renamed there say.
+// False when something stays. Errors are ignored.
+bool removeTreeAt(int folder, const std::string& name);
+// Removes everything in the folder open at `folder` (removeTreeAt), then
+// the folder itself, by `name` in `parent`, only while that name still
+// leads to it: in a folder another user may change, they may have renamed
+// it away and put another folder at its name. False when something stays.
+bool removeFolder(int parent, const std::string& name, int folder);
 
 } // namespace platform::FileMoves

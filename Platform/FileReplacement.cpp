@@ -286,17 +286,17 @@ ForeignName::ForeignName(NameUse use, std::string name, const std::string& path)
       use_(use), name_(std::move(name))
 {}
 
-ChosenFile::ChosenFile(FileDescriptor folder, std::string folderPath, std::string name)
-    : folder_(std::move(folder)), folderPath_(std::move(folderPath)), name_(std::move(name))
-{}
+std::string HeldName::path() const { return folderPath == "/" ? "/" + name : folderPath + '/' + name; }
 
 namespace {
 
-// Walks to `path` as a chosen file's is walked; throws what reach() throws
-// for a walk that stopped on the way.
-WalkedPath walkChosen(const std::string& path)
+// The walk of a path the user chose to write: links as mayFollowLink allows,
+// and the last name's link that a question names.
+WalkedPath walkChosen(const std::string& path, bool folder = false)
 {
-    WalkedPath walked = walkPath(path);
+    WalkRules rules;
+    rules.namedLastLink = !folder;
+    WalkedPath walked = walkPath(folder ? path + "/." : path, rules);
     switch (walked.end) {
     case WalkedPath::End::reached: break;
     case WalkedPath::End::missing: fail("the folder " + walked.stoppedAt + " does not exist", ENOENT);
@@ -309,38 +309,89 @@ WalkedPath walkChosen(const std::string& path)
     case WalkedPath::End::refused: fail("cannot reach " + walked.stoppedAt, EACCES);
     case WalkedPath::End::failed: fail("cannot reach " + walked.stoppedAt, walked.error);
     }
+    if (walked.name.empty() != folder) fail(walked.folderPath + " is a folder", EISDIR);
     return walked;
 }
 
 } // namespace
 
-ChosenFile ChosenFile::reach(const std::string& path)
+HeldName reachChosenFolder(const std::string& path)
 {
-    WalkedPath walked = walkChosen(path);
-    if (walked.name.empty()) fail(walked.folderPath + " is a folder", EISDIR);
-    return ChosenFile(std::move(walked.folder), std::move(walked.folderPath), std::move(walked.name));
+    WalkedPath walked = walkChosen(path, true);
+    return {std::move(walked.folder), std::move(walked.folderPath), {}};
 }
 
-ChosenFile ChosenFile::reachNew(const std::string& path)
+ChosenFile::ChosenFile(HeldName held, std::string chosenPath, FileIdentity meant)
+    : held_(std::move(held)), chosenPath_(std::move(chosenPath)), meant_(meant)
+{}
+
+ChosenFile::ChosenFile(const ChosenFile& other)
+    : held_{Fd(::fcntl(other.held_.folder.fd, F_DUPFD_CLOEXEC, 0)), other.held_.folderPath, other.held_.name},
+      chosenPath_(other.chosenPath_), meant_(other.meant_), link_(other.link_)
 {
-    const std::string name = lastName(path);
-    if (name.empty() || name == "." || name == "..") return reach(path);
-    WalkedPath walked = walkChosen(path.substr(0, path.size() - name.size()) + ".");
-    ChosenFile file(std::move(walked.folder), std::move(walked.folderPath), name);
-    file.expectNothing();
+    if (held_.folder.fd < 0) fail("cannot hold the folder", errno);
+}
+
+ChosenFile& ChosenFile::operator=(const ChosenFile& other)
+{
+    if (this != &other) *this = ChosenFile(other);
+    return *this;
+}
+
+std::optional<ChosenFile> ChosenFile::ask(const std::string& path, const Question& question)
+{
+    WalkedPath walked = walkChosen(path);
+    ChosenFile file({std::move(walked.folder), std::move(walked.folderPath), std::move(walked.name)}, path, {});
+    if (walked.namedLink)
+        file.link_ = NamedLink{FileIdentity::of(walked.namedLink->folder), FileIdentity::of(walked.namedLink->link),
+                               walked.namedLink->target};
+    struct stat there {};
+    const bool exists = file.lookAt(&there);
+    if (exists) {
+        file.checkExisting(there);
+        file.meant_ = FileIdentity::of(there);
+    } else {
+        file.check();
+    }
+    // A link at the name is named, with where it leads.
+    const bool link = walked.lastNameLinked;
+    if ((exists || link) && (!question || !question(NameSeen{path, exists, link, link ? file.path() : std::string()})))
+        return std::nullopt;
     return file;
 }
 
-ChosenFile ChosenFile::in(FileDescriptor folder, std::string folderPath, std::string name)
+ChosenFile ChosenFile::expecting(const std::string& path, FileIdentity meant)
 {
-    return ChosenFile(std::move(folder), std::move(folderPath), std::move(name));
+    WalkedPath walked = walkChosen(path);
+    ChosenFile file({std::move(walked.folder), std::move(walked.folderPath), std::move(walked.name)}, path, meant);
+    if (walked.namedLink)
+        file.link_ = NamedLink{FileIdentity::of(walked.namedLink->folder), FileIdentity::of(walked.namedLink->link),
+                               walked.namedLink->target};
+    return file;
 }
 
-std::string ChosenFile::path() const { return folderPath_ == "/" ? "/" + name_ : folderPath_ + '/' + name_; }
+void ChosenFile::confirmPlace() const
+{
+    std::optional<WalkedPath> again;
+    try {
+        again = walkChosen(chosenPath_);
+    } catch (const PdfError&) {}
+    struct stat held {};
+    const auto linkNow = [&]() -> std::optional<NamedLink> {
+        if (!again->namedLink) return std::nullopt;
+        return NamedLink{FileIdentity::of(again->namedLink->folder), FileIdentity::of(again->namedLink->link),
+                         again->namedLink->target};
+    };
+    if (again && ::fstat(held_.folder.fd, &held) == 0 && FileIdentity::of(again->folderStat) == FileIdentity::of(held)
+        && again->name == held_.name && linkNow() == link_)
+        return;
+    throw PdfError(PdfErrorCode::fileReplaced,
+                   chosenPath_ + " no longer leads where it did when the question was asked", EAGAIN);
+}
 
 bool ChosenFile::lookAt(struct stat* entry) const
 {
-    if (::fstatat(folder_.fd, name_.c_str(), entry, AT_SYMLINK_NOFOLLOW) == 0) return true;
+    if (::fstatat(folder(), name().c_str(), entry, AT_SYMLINK_NOFOLLOW) == 0) return true;
     if (errno != ENOENT) fail("cannot reach " + path(), errno);
     return false;
 }
@@ -348,9 +399,9 @@ bool ChosenFile::lookAt(struct stat* entry) const
 void ChosenFile::checkExisting(const struct stat& entry) const
 {
     struct stat folder {};
-    if (::fstat(folder_.fd, &folder) != 0) fail("cannot reach the folder", errno);
-    if (const NameUse use = judgeName(::geteuid(), entry, folder, false, true, folder_.fd); use != NameUse::use)
-        throw ForeignName(use, name_, path());
+    if (::fstat(this->folder(), &folder) != 0) fail("cannot reach the folder", errno);
+    if (const NameUse use = judgeName(::geteuid(), entry, folder, false, true, this->folder()); use != NameUse::use)
+        throw ForeignName(use, name(), path());
     // The walk followed every link: one here now was put in since.
     if (S_ISLNK(entry.st_mode)) fail(path() + " changed into a link while it was written", ELOOP);
     if (S_ISDIR(entry.st_mode)) fail("the path is a folder", EISDIR);
@@ -358,7 +409,7 @@ void ChosenFile::checkExisting(const struct stat& entry) const
     // A read-only file stays read-only: it is refused, not made writable
     // (also for root, who could write it: a mode without write bits is intent).
     if ((entry.st_mode & 0222) == 0) fail("the file is read-only", EACCES);
-    if (::faccessat(folder_.fd, name_.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+    if (::faccessat(this->folder(), name().c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
         fail("cannot write the file", errno);
 }
 
@@ -366,13 +417,10 @@ void ChosenFile::check() const
 {
     struct stat entry {};
     if (lookAt(&entry)) return checkExisting(entry);
-    if (::faccessat(folder_.fd, ".", W_OK, AT_EACCESS) != 0) fail("cannot create a file in the folder", errno);
+    if (::faccessat(folder(), ".", W_OK, AT_EACCESS) != 0) fail("cannot create a file in the folder", errno);
 }
 
-int ChosenFile::openForReading() const
-{
-    return ::openat(folder_.fd, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-}
+int ChosenFile::openForReading() const { return ::openat(folder(), name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); }
 
 int writeAllAt(int fd, const void* data, std::size_t size, off_t offset)
 {
@@ -441,7 +489,7 @@ FileIdentity writeInPlace(const ChosenFile& file, const struct stat& before, con
     // Judged on the descriptor written, whatever the name holds by now.
     struct stat now = {}, folder = {};
     if (::fstat(target.fd, &now) != 0 || ::fstat(file.folder(), &folder) != 0) fail("cannot reach the file", errno);
-    if (file.meant() && *file.meant() != FileIdentity::of(now)) failReplaced(file);
+    if (file.meant() != FileIdentity::of(now)) failReplaced(file);
     if (now.st_dev != before.st_dev || now.st_ino != before.st_ino)
         throw PdfError(PdfErrorCode::fileReplaced, file.path() + " was replaced while it was written", EAGAIN);
     // Written in place, a name another user made would lead the write into
@@ -497,7 +545,7 @@ struct Replacing {
 // `file`'s name as `replacing` says; `mode` is given it last, when there is
 // one. Where the file system cannot exchange two names in one step, the file
 // judged is written in place instead (`inPlace`, which takes the new file).
-FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, const ContentsWriter& write,
+FileIdentity completeSibling(const HeldName& file, Fd& fd, Sibling& sibling, const ContentsWriter& write,
                              std::optional<mode_t> mode, const Replacing& replacing,
                              const std::function<FileIdentity(int made)>& inPlace = {})
 {
@@ -511,10 +559,10 @@ FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, c
     FileIdentity written = FileIdentity::of(made);
     switch (replacing.kind) {
     case Replacing::Kind::whatever:
-        if (const int error = sibling.renameOver(file.name())) fail("cannot replace the file", error);
+        if (const int error = sibling.renameOver(file.name)) fail("cannot replace the file", error);
         break;
     case Replacing::Kind::nothing:
-        if (const int error = sibling.renameToNew(file.name(), &written)) {
+        if (const int error = sibling.renameToNew(file.name, &written)) {
             if (error == EEXIST)
                 throw PdfError(PdfErrorCode::fileReplaced,
                                file.path() + " was made by another program while the new file was written", EAGAIN);
@@ -522,13 +570,13 @@ FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, c
         }
         break;
     case Replacing::Kind::judged:
-        if (const int error = sibling.exchangeFor(file.name(), replacing.judged)) {
+        if (const int error = sibling.exchangeFor(file.name, replacing.judged)) {
             if (error == EAGAIN)
                 throw PdfError(PdfErrorCode::fileReplaced,
                                file.path() + " was replaced by another file while the new one was written", EAGAIN);
             if (error == EINVAL && inPlace) {
                 // Read back through its name, it is the file made, or not used.
-                const Fd again(::openat(file.folder(), sibling.name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+                const Fd again(::openat(file.folder.fd, sibling.name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
                 struct stat reopened = {};
                 if (again.fd < 0 || ::fstat(again.fd, &reopened) != 0
                     || FileIdentity::of(reopened) != FileIdentity::of(made))
@@ -543,7 +591,7 @@ FileIdentity completeSibling(const ChosenFile& file, Fd& fd, Sibling& sibling, c
         }
         break;
     }
-    syncFolder(file.folder());
+    syncFolder(file.folder.fd);
     return written;
 }
 
@@ -558,9 +606,11 @@ FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& w
     // Another file than the one meant is asked about before it is judged:
     // the user may choose to write over it, or not. Gone, the file the user
     // meant leaves nothing to mistake for it.
-    if (exists && file.meant() && *file.meant() != FileIdentity::of(old)) failReplaced(file);
+    if (exists && file.meant() != FileIdentity::of(old)) failReplaced(file);
     if (exists) file.checkExisting(old);
     else file.check();
+    // Through the folder and the link its question saw, or not at all.
+    file.confirmPlace();
 
     std::string made;
     // A new file gets the usual mode (the umask applies); a replacement its predecessor's.
@@ -579,9 +629,9 @@ FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& w
         sibling.remove();
         return writeInPlace(file, old, write, beforeInPlace);
     }
-    if (!exists) return completeSibling(file, fd, sibling, write, std::nullopt, {});
+    if (!exists) return completeSibling(file.held(), fd, sibling, write, std::nullopt, {});
     // The file judged is the one replaced: what took its name meanwhile stays.
-    return completeSibling(file, fd, sibling, write, std::optional<mode_t>(old.st_mode & 07777),
+    return completeSibling(file.held(), fd, sibling, write, std::optional<mode_t>(old.st_mode & 07777),
                            {Replacing::Kind::judged, FileIdentity::of(old)}, [&](int made) {
                                return writeInPlace(
                                    file, old,
@@ -594,24 +644,18 @@ FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& w
                            });
 }
 
-FileIdentity replaceFileContents(const std::string& path, const ContentsWriter& write,
-                                 const std::function<void(const std::string&)>& beforeInPlace)
-{
-    return replaceFileContents(ChosenFile::reach(path), write, beforeInPlace);
-}
-
-void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write)
+void replacePrivateFile(const HeldName& file, const ContentsWriter& write)
 {
     const FileSizeSignalHeld fileSizeSignal;
     struct stat old = {};
-    if (file.lookAt(&old)) {
+    if (::fstatat(file.folder.fd, file.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(old.st_mode)) fail(file.path() + " changed into a link while it was written", ELOOP);
         if (S_ISDIR(old.st_mode)) fail("the path is a folder", EISDIR);
     }
     std::string made;
-    Fd fd(createSibling(file.folder(), file.name(), 0600, &made));
+    Fd fd(createSibling(file.folder.fd, file.name, 0600, &made));
     if (fd.fd < 0) fail("cannot create a file in the folder", errno);
-    Sibling sibling(file.folder(), made);
+    Sibling sibling(file.folder.fd, made);
     // 0600 whatever the umask took away or the old file had; in a folder of
     // the user's own, whatever is at the name.
     completeSibling(file, fd, sibling, write, mode_t(0600), {Replacing::Kind::whatever, {}});

@@ -51,7 +51,7 @@ NameUse judgeName(uid_t user, const struct stat& entry, const struct stat& folde
 // setting that cannot be read counts as off.
 bool hardLinksProtected(const std::string& setting = "/proc/sys/fs/protected_hardlinks");
 
-// A file as the system knows it, whatever its names.
+// A file as the system knows it, whatever its names; all zero for none.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
@@ -92,26 +92,63 @@ private:
     std::string leadsTo_;
 };
 
-// A file the user chose: the folder that holds it, held open as the walk
-// found it, and its name there.
+// A folder held open as a walk found it, and a name in it.
+struct HeldName {
+    FileDescriptor folder; // O_PATH
+    std::string folderPath;
+    std::string name;
+    std::string path() const;
+};
+
+// The folder the user chose to make new files in, walked to as ChosenFile
+// walks (no link at its last name is followed that mayFollowLink refuses),
+// held; `name` empty. Throws as ChosenFile::ask.
+HeldName reachChosenFolder(const std::string& path);
+
+// What the question about a file the user chose saw at its name, for it to
+// name: whether a file is there, and for a link there, where it leads.
+struct NameSeen {
+    std::string path;    // as the user chose it
+    bool exists = false; // a file is there (where a link leads, for a link)
+    bool link = false;   // the name is a link
+    std::string leadsTo; // the file the link leads to (a link); empty otherwise
+};
+
+// A file the user chose to write, as the question about it saw it: the
+// folder that holds it, held open as the walk found it, its name there, and
+// the file the question said it replaces or that there was none. Only a
+// question makes one (ask, expecting), so every writer carries what its
+// question saw.
 class ChosenFile {
 public:
-    // Walks to `path`, following only the links mayFollowLink allows; what
-    // is at the last name may not exist yet. Throws ForeignName for another
-    // user's link on the way, PdfError(io) with the errno otherwise (ENOENT:
-    // a folder on the way is not there; EISDIR: the path names a folder).
-    static ChosenFile reach(const std::string& path);
-    // For a name at which the question found nothing: the folder that holds
-    // it, walked as reach() walks, and the name itself, never followed; and
-    // nothing is expected there (expectNothing): a file or link put there
-    // since is neither written over nor written through.
-    static ChosenFile reachNew(const std::string& path);
-    // The file `name` in the folder open at `folder` (of the path `folderPath`).
-    static ChosenFile in(FileDescriptor folder, std::string folderPath, std::string name);
+    // True when the user agreed to write there, over what is there.
+    using Question = std::function<bool(const NameSeen&)>;
+    // Walks to `path`, following the links mayFollowLink allows and, at the
+    // last name, a link of the user's own in a sticky folder of root's or
+    // the user's, which the question then names; what is at the last name
+    // may not exist yet. Asks `question` when a file or a link is at the
+    // name (none: the user declined). Throws ForeignName for a link on the
+    // way another user could have put there, PdfError(io) with the errno
+    // otherwise (ENOENT: a folder on the way is not there; EISDIR: the path
+    // names a folder), and what check() throws.
+    static std::optional<ChosenFile> ask(const std::string& path, const Question& question);
+    // The file the user means at `path` is `meant` (Save: the one the
+    // document was read from or last saved to; Overwrite: the one its
+    // question saw): another file there is neither written nor replaced
+    // (PdfError(fileReplaced)), so that the user can be asked. Throws as ask.
+    static ChosenFile expecting(const std::string& path, FileIdentity meant);
 
-    int folder() const { return folder_.fd; }
-    const std::string& name() const { return name_; }
-    std::string path() const;
+    ChosenFile(const ChosenFile& other);
+    ChosenFile& operator=(const ChosenFile& other);
+    ChosenFile(ChosenFile&&) noexcept = default;
+    ChosenFile& operator=(ChosenFile&&) noexcept = default;
+
+    int folder() const { return held_.folder.fd; }
+    const std::string& name() const { return held_.name; }
+    std::string path() const { return held_.path(); }
+    // The path as the user chose it.
+    const std::string& chosenPath() const { return chosenPath_; }
+    const HeldName& held() const { return held_; }
     // What is at the name now, a link not followed; false when nothing is.
     bool lookAt(struct stat* entry) const;
     // Throws what replaceFileContents would refuse before it writes
@@ -122,22 +159,30 @@ public:
     void checkExisting(const struct stat& entry) const;
     // The file at the name, opened for reading (-1 with errno set).
     int openForReading() const;
-    // The file the user means at this name (Save: the one the document was
-    // read from or last saved to). Another file there is not written, nor
-    // replaced: PdfError(fileReplaced), so that the user can be asked.
-    void expect(FileIdentity meant) { meant_ = meant; }
-    // No file is meant: a file at the name, there before the write or put
-    // there while it lasts, is not replaced (PdfError(fileReplaced)).
+    // No file is meant any more: a file at the name, there before the write
+    // or put there while it lasts, is not replaced (PdfError(fileReplaced)).
     void expectNothing() { meant_ = FileIdentity{}; }
-    const std::optional<FileIdentity>& meant() const { return meant_; }
+    // The file meant: none (all zero) when the question saw nothing there.
+    FileIdentity meant() const { return meant_; }
+    // Throws PdfError(fileReplaced) unless the path still leads where the
+    // question saw it lead: to the folder held, through the link it named,
+    // with the link leading where it did.
+    void confirmPlace() const;
 
 private:
-    ChosenFile(FileDescriptor folder, std::string folderPath, std::string name);
+    ChosenFile(HeldName held, std::string chosenPath, FileIdentity meant);
 
-    FileDescriptor folder_;
-    std::string folderPath_;
-    std::string name_;
-    std::optional<FileIdentity> meant_;
+    HeldName held_;
+    std::string chosenPath_;
+    FileIdentity meant_;
+    // The link the question named at the last name: its folder and itself.
+    struct NamedLink {
+        FileIdentity folder;
+        FileIdentity link;
+        std::string target;
+        friend bool operator==(const NamedLink&, const NamedLink&) = default;
+    };
+    std::optional<NamedLink> link_;
 };
 
 // Writes the new contents into `fd`, an empty file open for reading and
@@ -168,14 +213,11 @@ using ContentsWriter = std::function<void(int fd)>;
 // `write` threw.
 FileIdentity replaceFileContents(const ChosenFile& file, const ContentsWriter& write,
                                  const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
-// The same for the path the user chose (ChosenFile::reach).
-FileIdentity replaceFileContents(const std::string& path, const ContentsWriter& write,
-                                 const std::function<void(const std::string& copyOfOriginal)>& beforeInPlace = {});
 
 // Writes a file for the user's eyes alone: a new 0600 file beside `file`,
 // synced and renamed over it, whatever mode and owner the old one had; never
 // in place. Throws as replaceFileContents.
-void replacePrivateFile(const ChosenFile& file, const ContentsWriter& write);
+void replacePrivateFile(const HeldName& file, const ContentsWriter& write);
 
 // Writes all `size` bytes at `offset`: 0 or the errno. A write that makes no
 // progress is a full disk.

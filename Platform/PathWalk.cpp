@@ -60,9 +60,15 @@ bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folde
 {
     if (link.st_uid != user && link.st_uid != 0) return false;
     // Only the user or root makes or moves a name in such a folder.
-    if (keepsOthersOut(folder, folderFd, false)) return true;
-    // There, nobody else may move the user's name away, nor put it there under another.
-    return (folder.st_mode & S_ISVTX) != 0 && link.st_uid == user && link.st_nlink <= 1;
+    return keepsOthersOut(folder, folderFd, false);
+}
+
+bool mayFollowNamedLink(uid_t user, const struct stat& link, const struct stat& folder)
+{
+    // There, nobody else may move the user's name away or change it: what
+    // they may have moved in, the question shows.
+    return (folder.st_mode & S_ISVTX) != 0 && (folder.st_uid == 0 || folder.st_uid == user) && link.st_uid == user
+           && link.st_nlink <= 1;
 }
 
 namespace {
@@ -155,7 +161,10 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
         struct stat st {};
         if (::fstat(entry.fd, &st) != 0) return stop(WalkedPath::End::failed, here, errno);
         if (S_ISLNK(st.st_mode)) {
-            if (!linkFollowed(rules.links, user, st, at.st, at.fd.fd)) {
+            const bool named = rules.namedLastLink && rest.empty() && !walked.namedLink
+                               && rules.links == WalkRules::Links::allowed && !mayFollowLink(user, st, at.st, at.fd.fd)
+                               && mayFollowNamedLink(user, st, at.st);
+            if (!named && !linkFollowed(rules.links, user, st, at.st, at.fd.fd)) {
                 walked.stoppedStat = st;
                 return stop(WalkedPath::End::link, here);
             }
@@ -163,6 +172,8 @@ WalkedPath walkPath(const std::string& path, const WalkRules& rules)
             const std::optional<std::string> target = linkTarget(entry.fd);
             if (!target) return stop(WalkedPath::End::failed, here, errno);
             if (target->empty()) return stop(WalkedPath::End::failed, here, ENOENT);
+            if (named) walked.namedLink = WalkedPath::NamedLink{at.st, st, here, *target};
+            if (rest.empty()) walked.lastNameLinked = true;
             const std::deque<std::string> names = pathNames(*target);
             rest.insert(rest.begin(), names.begin(), names.end());
             if (target->front() == '/') way.resize(1);

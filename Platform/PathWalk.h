@@ -12,6 +12,7 @@
 #include "Platform/FileDescriptor.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <sys/stat.h>
@@ -25,14 +26,19 @@ constexpr int maxPathLinks = 40;
 // Whether the link `link` (as lstat sees it) in `folder` may be followed:
 // one that no other user could have put under that name. That is a link of
 // the user's or root's in a folder that only the user and root may write
-// (keepsOthersOut), or the user's own link, with no other name, in a sticky
-// folder, where nobody may rename or remove what is not theirs. Anywhere
-// else (a team folder, another user's folder) another user may have moved
-// the user's own link, or given it a second name, to aim a write or a
-// program's start at anything of the user's: it counts as theirs. `user` is
-// this process's (whose folders keepsOthersOut judges); `folderFd` holds
-// the folder (-1: not held, and a folder its group may write is others').
+// (keepsOthersOut). Anywhere else another user may have put the user's own
+// link there: in a team folder or another user's folder they may move it or
+// give it a second name, into a sticky folder anyone may move an entry from
+// a folder where they may rename it, and a sticky folder's owner may rename
+// any entry in it. It counts as theirs. `user` is this process's (whose
+// folders keepsOthersOut judges); `folderFd` holds the folder (-1: not held,
+// and a folder its group may write is others').
 bool mayFollowLink(uid_t user, const struct stat& link, const struct stat& folder, int folderFd = -1);
+// Whether a link mayFollowLink refuses may still be followed for a write the
+// user is asked about, the question naming the link and where it leads: the
+// user's own, with no other name, in a sticky folder of root's or the user's,
+// where nobody else may move it away or change it.
+bool mayFollowNamedLink(uid_t user, const struct stat& link, const struct stat& folder);
 
 struct WalkRules {
     // Asked about each folder the walk opens (held at `fd`), before it looks
@@ -44,6 +50,9 @@ struct WalkRules {
     Links links = Links::allowed;
     // Missing folders on the way are made with this mode (the umask applies); 0: none is made.
     mode_t makeFolders = 0;
+    // The last name's link, where mayFollowNamedLink allows it, is followed
+    // and handed back (WalkedPath::namedLink) for a question to name.
+    bool namedLastLink = false;
 };
 
 struct WalkedPath {
@@ -75,6 +84,18 @@ struct WalkedPath {
     // a link; -1 when there is nothing there yet.
     FileDescriptor entry;
     struct stat entryStat {};
+
+    // The link at the last name that rules.namedLastLink let the walk
+    // follow, and the folder it is in; none when no such link was met.
+    struct NamedLink {
+        struct stat folder {};
+        struct stat link {};
+        std::string path;   // the link's own path
+        std::string target; // as it reads
+    };
+    std::optional<NamedLink> namedLink;
+    // The last name of the path was a link, followed.
+    bool lastNameLinked = false;
 
     // folderPath and name, joined.
     std::string path() const;

@@ -3992,21 +3992,22 @@ QByteArray PdfDocument::save(const PdfSaveOptions& options) const
     return serialize(*d, options, true, true, &incremental);
 }
 
-void PdfDocument::saveToFile(const std::string& path, const PdfSaveOptions& options) const
+std::optional<std::pair<std::uint64_t, std::uint64_t>> PdfDocument::ownFile() const
 {
-    // Walked once: what is checked, written and read back is what the walk
-    // reached. A new name is not followed: nothing was there when asked.
-    const bool newName =
-        !options.sameFile && options.overwriting && options.overwriting->first == 0 && options.overwriting->second == 0;
-    ChosenFile file = newName ? ChosenFile::reachNew(path) : ChosenFile::reach(path);
+    std::lock_guard lock(d->mutex);
+    return d->ownFile;
+}
+
+void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& options) const
+{
+    // Walked once, by the question: what is checked, written and read back
+    // is what that walk reached.
+    ChosenFile file = chosen;
     struct stat target = {};
     bool incremental = false;
     bool targetIsSource = false, targetExists = false;
     {
         std::lock_guard lock(d->mutex);
-        if (options.sameFile && d->ownFile) file.expect({dev_t(d->ownFile->first), ino_t(d->ownFile->second)});
-        else if (options.overwriting)
-            file.expect({dev_t(options.overwriting->first), ino_t(options.overwriting->second)});
         targetExists = file.lookAt(&target);
         targetIsSource =
             targetExists && d->fileInode != 0 && target.st_dev == d->fileDevice && target.st_ino == d->fileInode;

@@ -20,6 +20,8 @@
 
 namespace platform {
 
+class ChosenFile;
+
 enum class PdfErrorCode {
     damaged,          // not a PDF, or a PDF that cannot be parsed
     passwordRequired, // the operation needs the document unlocked first
@@ -144,15 +146,6 @@ struct PdfSaveOptions {
     // it may show less than that file (see copyShowsLess); false refuses
     // (PdfError lossyCopy), so that the user can be asked first.
     bool lossAccepted = true;
-    // Save: the file is the document's own (the one it was opened from or
-    // last saved to, by device and inode), and another file at its path now
-    // is neither written nor replaced (PdfError fileReplaced).
-    bool sameFile = false;
-    // Overwrite: the file the user agreed to write over, by device and
-    // inode; another file at the path now is neither written nor replaced
-    // (PdfError fileReplaced). {0, 0}: a new name, where nothing was; what is
-    // there now, a link too, is another file (ChosenFile::reachNew).
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> overwriting;
     // Reads the written bytes back before they replace anything or are handed
     // on (PdfReadBack.h). Off only to time the check itself.
     bool readBack = true;
@@ -325,7 +318,12 @@ public:
     // signature would no longer verify. Another file takes it.
     // MuPDF writes into the new file as it makes the bytes: the document is
     // never held in memory whole for a save.
-    void saveToFile(const std::string& path, const PdfSaveOptions& options = {}) const;
+    // The file is the one its question saw (ChosenFile): another file at
+    // its name now is neither written nor replaced (fileReplaced).
+    void saveToFile(const ChosenFile& file, const PdfSaveOptions& options = {}) const;
+    // The file the document was opened from or last saved to, by device and
+    // inode; none for a document made in memory.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> ownFile() const;
     // A file of up to 32 MB is read whole by the first `settle` or edit, or
     // the first save, and nothing done to it afterwards reaches the document.
     // A longer one, and a short one until then, is read as it is needed; if

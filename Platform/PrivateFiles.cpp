@@ -57,7 +57,7 @@ bool makeFolder(const QString& folder) { return holdOwnFolder(native(folder)).he
 namespace {
 
 // Writes `bytes` as the private file `name` in the folder `file`.
-bool writePrivately(const ChosenFile& file, const QByteArray& bytes)
+bool writePrivately(const HeldName& file, const QByteArray& bytes)
 {
     try {
         replacePrivateFile(file, [&bytes](int fd) {
@@ -78,7 +78,7 @@ bool write(const QString& path, const QByteArray& bytes)
     // Walked whole: the user's own link at the file's name leads on to its file.
     WalkedPath walked = walkOwnPath(native(path));
     if (walked.end != WalkedPath::End::reached || walked.name.empty()) return false;
-    return writePrivately(ChosenFile::in(std::move(walked.folder), walked.folderPath, walked.name), bytes);
+    return writePrivately({std::move(walked.folder), walked.folderPath, walked.name}, bytes);
 }
 
 bool replace(const QString& path, const QByteArray& bytes)
@@ -91,7 +91,7 @@ bool replace(const QString& path, const QByteArray& bytes)
     struct stat st {};
     if (::fstatat(folder.folder.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
         ::unlinkat(folder.folder.fd, name.c_str(), 0);
-    return writePrivately(ChosenFile::in(std::move(folder.folder), folder.path, name), bytes);
+    return writePrivately({std::move(folder.folder), folder.path, name}, bytes);
 }
 
 int openLog(const QString& path, qint64 limit)
@@ -307,7 +307,12 @@ int PrivateWorkFolder::removeLeftovers(std::chrono::system_clock::time_point unc
         const FileDescriptor lock(::openat(fd.fd, kLockName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (lock.fd >= 0 && ::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) return;
         if (latestChange(fd.fd) >= cutoff) return;
-        FileMoves::removeTreeAt(temporary.fd, name);
+        // Only a folder a run of ravlen made (its lock is in it), through its
+        // own opening: another user may move a folder of the user's into a
+        // sticky temporary folder under such a name.
+        struct stat made {};
+        if (lock.fd < 0 || ::fstat(lock.fd, &made) != 0 || !S_ISREG(made.st_mode) || made.st_uid != ::geteuid()) return;
+        FileMoves::removeFolder(temporary.fd, name, fd.fd);
         struct stat gone {};
         removed += ::fstatat(temporary.fd, name, &gone, AT_SYMLINK_NOFOLLOW) != 0;
     });

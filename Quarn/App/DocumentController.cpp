@@ -87,10 +87,10 @@ void bringForward(DocumentWindow* window)
 
 // A warning on the window with one action beside Cancel; true when the user
 // took the action.
-bool askActionWithDialog(DocumentWindow& window, const QString& text, const QString& reason, const QString& action,
+bool askActionWithDialog(QWidget* window, const QString& text, const QString& reason, const QString& action,
                          QMessageBox::ButtonRole role, bool actionIsDefault)
 {
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, &window);
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton, window);
     setPlainTexts(box, text, reason); // they name the file as it is called
     QPushButton* button = box.addButton(action, role);
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
@@ -102,20 +102,35 @@ bool askActionWithDialog(DocumentWindow& window, const QString& text, const QStr
 
 bool confirmReplaceWithDialog(DocumentWindow& window, const QString& name, const QString& written)
 {
-    const QString reason =
-        written.isEmpty()
-            ? DocumentController::tr("Replacing it overwrites its current contents.")
-            : DocumentController::tr("It is a link: replacing it writes over “%1”, where it leads.").arg(written);
-    return askActionWithDialog(window,
-                               DocumentController::tr("“%1” already exists. Do you want to replace it?").arg(name),
-                               reason, DocumentController::tr("Replace"), QMessageBox::DestructiveRole, false);
+    return DocumentController::askToReplace(&window, name, written);
 }
 
 bool confirmLossyCopyWithDialog(DocumentWindow& window, const QString& text, const QString& reason)
 {
-    return askActionWithDialog(window, text, reason, DocumentController::tr("Save Anyway"), QMessageBox::AcceptRole,
+    return askActionWithDialog(&window, text, reason, DocumentController::tr("Save Anyway"), QMessageBox::AcceptRole,
                                false);
 }
+
+} // namespace
+
+bool DocumentController::askToReplace(QWidget* parent, const QString& name, const QString& written)
+{
+    const QString reason =
+        written.isEmpty()
+            ? DocumentController::tr("Replacing it overwrites its current contents.")
+            : DocumentController::tr("It is a link: replacing it writes over “%1”, where it leads.").arg(written);
+    return askActionWithDialog(parent, tr("“%1” already exists. Do you want to replace it?").arg(name), reason,
+                               tr("Replace"), QMessageBox::DestructiveRole, false);
+}
+
+bool DocumentController::askAboutLoss(QWidget* parent, const QString& name, const QString& action)
+{
+    return askActionWithDialog(parent, tr("“%1” may show less than the original in other programs.").arg(name),
+                               QString::fromUtf8(DocumentError::message(DocumentError::Code::fileWriteCopyShowsLess)),
+                               action, QMessageBox::AcceptRole, false);
+}
+
+namespace {
 
 const QString refusalAlertName = QStringLiteral("ravlenSaveRefusal");
 

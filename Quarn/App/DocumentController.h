@@ -89,6 +89,18 @@ public:
     // Save As onto a name that holds a file: true to replace it. `written`:
     // the file replaced, when a link at the name leads elsewhere; empty otherwise.
     std::function<bool(DocumentWindow&, const QString& name, const QString& written)> confirmReplace;
+    // ravlen's question before any write over a name the user chose that
+    // holds a file: "“name” already exists. Do you want to replace it?",
+    // naming `written`, the file written over, when a link at the name leads
+    // there; true to replace it. Every dialog that writes asks it, not the
+    // dialog's own.
+    static bool askToReplace(QWidget* parent, const QString& name, const QString& written);
+    // ravlen's question before a new file is written anew from a document
+    // that may show less in other programs than the damaged file it was read
+    // from (quarnkit::copyNeedsLossQuestion): "“name” may show less than the
+    // original in other programs.", with `action` ("Print Anyway", …) beside
+    // Cancel; true to write it.
+    static bool askAboutLoss(QWidget* parent, const QString& name, const QString& action);
     // How a failure is shown: an alert with a fixed sentence and the reason.
     std::function<void(const QString& text, const QString& reason, QWidget* parent)> showFailure;
     // A save was refused or failed: the same alert, its reason followed by

@@ -161,29 +161,43 @@ void DocumentWindow::commitPendingTyping()
 }
 
 DocumentController::ChangedFileAnswer DocumentWindow::askAboutChange(const QString& path, const QString& shownName,
-                                                                     std::optional<quarnkit::FileKey>* overwriting)
+                                                                     std::optional<quarnkit::ChosenFile>* overwriting)
 {
     using Answer = DocumentController::ChangedFileAnswer;
-    const quarnkit::SaveTarget target = quarnkit::saveTargetOf(path);
-    if (target.refusal) {
+    std::optional<Answer> answer;
+    try {
+        // Overwrite writes over the file the question names, and only that one.
+        std::optional<quarnkit::ChosenFile> chosen =
+            quarnkit::chooseFile(path, [&](const QString&, const QString& leadsTo) {
+                answer = controller_.askAboutChangedFile(*this, leadsTo);
+                return *answer == Answer::overwrite;
+            });
+        // Nothing there now: nothing may be written over either.
+        if (!answer) answer = controller_.askAboutChangedFile(*this, QString());
+        if (*answer == Answer::overwrite) *overwriting = std::move(chosen);
+    } catch (const DocumentError& error) {
         const QString text = tr("The document “%1” could not be saved.").arg(shownName);
-        const Written answer =
-            refuseSave(text, *target.refusal, quarnkit::saveRemedies(DocumentError::Code::fileWriteForeignLink));
-        return answer == Written::elsewhere ? Answer::saveElsewhere : Answer::cancel;
+        return refuseSave(text, error) == Written::elsewhere ? Answer::saveElsewhere : Answer::cancel;
     }
-    const QString written = QFileInfo(path).isSymLink() ? target.path : QString();
-    const Answer answer = controller_.askAboutChangedFile(*this, written);
-    // Nothing there: nothing may be written over either.
-    if (answer == Answer::overwrite) *overwriting = target.file.value_or(quarnkit::FileKey(0, 0));
-    return answer;
+    return *overwriting ? Answer::overwrite : *answer == Answer::overwrite ? Answer::cancel : *answer;
 }
 
-DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QString& shownName, bool sameFile,
-                                                  std::optional<quarnkit::FileKey> overwriting)
+std::optional<quarnkit::ChosenFile> DocumentWindow::ownFile(bool* elsewhere)
 {
+    try {
+        return quarnkit::documentFile(*document_, filePath_);
+    } catch (const DocumentError& error) {
+        *elsewhere =
+            refuseSave(tr("The document “%1” could not be saved.").arg(displayName()), error) == Written::elsewhere;
+        return std::nullopt;
+    }
+}
+
+DocumentWindow::Written DocumentWindow::writeFile(const quarnkit::ChosenFile& file, const QString& shownName)
+{
+    const QString path = quarnkit::chosenPath(file);
     const QuarnDocument::SavePoint written = document_->savePoint();
-    if (!saver_->start(*document_, path, document_->copyLossAccepted(), sameFile, unverifiedAccepted_, overwriting))
-        return Written::failed;
+    if (!saver_->start(*document_, file, document_->copyLossAccepted(), unverifiedAccepted_)) return Written::failed;
     updateTitle();
     refreshFileActions_();
     const quarnkit::DocumentSaver::Outcome outcome = saver_->waitForFinished();
@@ -202,13 +216,13 @@ DocumentWindow::Written DocumentWindow::writeFile(const QString& path, const QSt
                     *this, tr("“%1” may show less than the original in other programs.").arg(shownName), reason))
                 return Written::failed;
             document_->acceptCopyLoss();
-            return writeFile(path, shownName, sameFile, overwriting);
+            return writeFile(file, shownName);
         }
         // Another file than the one the window shows took its name meanwhile.
         if (code == DocumentError::Code::fileWriteFileReplaced && controller_.askAboutChangedFile) {
-            std::optional<quarnkit::FileKey> over;
+            std::optional<quarnkit::ChosenFile> over;
             switch (askAboutChange(path, shownName, &over)) {
-            case DocumentController::ChangedFileAnswer::overwrite: return writeFile(path, shownName, false, over);
+            case DocumentController::ChangedFileAnswer::overwrite: return writeFile(*over, shownName);
             case DocumentController::ChangedFileAnswer::saveElsewhere: return Written::elsewhere;
             case DocumentController::ChangedFileAnswer::cancel: return Written::failed;
             }
@@ -291,16 +305,19 @@ bool DocumentWindow::save()
     // reads, there is no version of ours to write, and the save says so.
     const std::optional<FileStamp> now = stampOf(filePath_);
     // The file written is the window's own, unless the user chose to write over another program's.
-    bool sameFile = true;
-    std::optional<quarnkit::FileKey> overwriting;
+    std::optional<quarnkit::ChosenFile> file;
     if (now && fileStamp_ && *now != *fileStamp_ && !document_->sourceChanged() && controller_.askAboutChangedFile) {
-        switch (askAboutChange(filePath_, displayName(), &overwriting)) {
-        case DocumentController::ChangedFileAnswer::overwrite: sameFile = false; break;
+        switch (askAboutChange(filePath_, displayName(), &file)) {
+        case DocumentController::ChangedFileAnswer::overwrite: break;
         case DocumentController::ChangedFileAnswer::saveElsewhere: return saveAsWithPanel(filePath_);
         case DocumentController::ChangedFileAnswer::cancel: return false;
         }
+    } else {
+        bool elsewhere = false;
+        file = ownFile(&elsewhere);
+        if (!file) return elsewhere && saveAsWithPanel(filePath_);
     }
-    switch (writeFile(filePath_, displayName(), sameFile, overwriting)) {
+    switch (writeFile(*file, displayName())) {
     case Written::yes: return true;
     case Written::elsewhere: return saveAsWithPanel(filePath_);
     case Written::failed: return false;
@@ -308,11 +325,24 @@ bool DocumentWindow::save()
     return false;
 }
 
-bool DocumentWindow::saveAs(const QString& path, std::optional<quarnkit::FileKey> overwriting)
+bool DocumentWindow::saveAs(const QString& path)
 {
     if (isSaving()) return false;
     commitPendingTyping();
-    switch (writeFile(path, QFileInfo(path).fileName(), false, overwriting)) {
+    const QString name = QFileInfo(path).fileName();
+    std::optional<quarnkit::ChosenFile> file;
+    try {
+        // A file there is replaced once the user said so, and only that file.
+        file = quarnkit::chooseFile(path, [&](const QString& shown, const QString& leadsTo) {
+            return controller_.confirmReplace && controller_.confirmReplace(*this, shown, leadsTo);
+        });
+        if (!file) return false;
+    } catch (const DocumentError& error) {
+        // A name saving does not write through is refused, saying why.
+        return refuseSave(tr("The document “%1” could not be saved.").arg(name), error) == Written::elsewhere
+               && saveAsWithPanel(path);
+    }
+    switch (writeFile(*file, name)) {
     case Written::yes: break;
     case Written::elsewhere: return saveAsWithPanel(path);
     case Written::failed: return false;
@@ -346,20 +376,7 @@ bool DocumentWindow::saveAsChosen(QString path)
                                           quarnkit::saveRemedies(DocumentError::Code::fileWriteUnknown));
         return answer == Written::elsewhere && saveAsWithPanel(path);
     }
-    // Nothing there: nothing put there meanwhile is written over.
-    std::optional<quarnkit::FileKey> overwriting = quarnkit::FileKey(0, 0);
-    struct stat there = {};
-    if (::lstat(quarnkit::nativePath(path).constData(), &there) == 0) {
-        const quarnkit::SaveTarget target = quarnkit::saveTargetOf(path);
-        // A name saving does not write through is refused by the save, saying why.
-        if (!target.refusal) {
-            const QString written = S_ISLNK(there.st_mode) ? target.path : QString();
-            if (controller_.confirmReplace && !controller_.confirmReplace(*this, QFileInfo(path).fileName(), written))
-                return false;
-            overwriting = target.file.value_or(quarnkit::FileKey(0, 0));
-        }
-    }
-    return saveAs(path, overwriting);
+    return saveAs(path);
 }
 
 bool DocumentWindow::revert()

@@ -4,6 +4,7 @@
 // Save and Save As write atomically; Revert reloads the file; closing a
 // modified window asks whether to save.
 #include "Quarn/App/DocumentController.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 
 #include <QMainWindow>
 
@@ -51,17 +52,17 @@ public:
     // A file changed on disk since it was opened or saved is not written over
     // without asking. While a save runs, saving again and closing are refused.
     bool save();
-    // Writes the document to a new file and makes that the window's file;
-    // with `overwriting`, only that file (or, {0, 0}, nothing) is written over.
-    bool saveAs(const QString& path, std::optional<quarnkit::FileKey> overwriting = std::nullopt);
+    // Writes the document to a new file and makes that the window's file:
+    // a file there is replaced only once the user said so (confirmReplace,
+    // naming the file written over when a link at the name leads
+    // elsewhere), and only that file.
+    bool saveAs(const QString& path);
     bool isSaving() const;
     quarnkit::DocumentSaver& saver() const { return *saver_; }
     // Asks for a new file name and saves there (saveAsChosen).
     bool saveAsWithPanel();
     // Saves at the name chosen in the panel: ".pdf" added, a file open in
-    // another window refused, and a file there replaced only once the user
-    // said so (confirmReplace, naming the file written over when a link at
-    // the name leads elsewhere), and only that file.
+    // another window refused, then as saveAs.
     bool saveAsChosen(QString path);
     // The same after the save to `refused` was refused: the panel proposes
     // a new name beside it (newNameBeside), not the file refused.
@@ -106,17 +107,19 @@ private:
     // instead (`elsewhere` when the user took it). A new file that may show
     // less than the damaged original is written once the user said so.
     enum class Written { yes, failed, elsewhere };
-    // `sameFile`: Save onto the window's own file, which another file at its
-    // name now does not stand for (the user is asked first).
-    // `overwriting`: the file the user agreed to write over (Overwrite), and only that one.
-    Written writeFile(const QString& path, const QString& shownName, bool sameFile = false,
-                      std::optional<quarnkit::FileKey> overwriting = std::nullopt);
+    // `file` carries what its question saw: the window's own file for
+    // Save, which another file at its name now does not stand for (the user
+    // is asked first), the file the user agreed to write over, or none.
+    Written writeFile(const quarnkit::ChosenFile& file, const QString& shownName);
     // Asks about another program's file at `path` before writing over it,
     // naming the file that would be written when a link at the name leads
     // elsewhere; Overwrite sets `overwriting` to the file asked about. A name
     // saving does not write through is refused instead, with what still works offered.
     DocumentController::ChangedFileAnswer askAboutChange(const QString& path, const QString& shownName,
-                                                         std::optional<quarnkit::FileKey>* overwriting);
+                                                         std::optional<quarnkit::ChosenFile>* overwriting);
+    // The question's value for Save of the window's file; none after a
+    // refusal told (`elsewhere` set when the user took Save As).
+    std::optional<quarnkit::ChosenFile> ownFile(bool* elsewhere);
     // The one way a refused or failed save is told: `text`, why, and what
     // still works (quarnkit::saveRemedies), each offered; `elsewhere` when
     // the user took Save As (`tookSaveAs` runs first). Export opens the

@@ -1,5 +1,6 @@
 #include "Quarn/Export/ExportController.h"
 
+#include "Quarn/App/DocumentController.h"
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Shell/PanelMessage.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -35,6 +36,11 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
             path, [told](const QString& reason) { told(reason); }, [told] { told(std::nullopt); });
     };
     confirmLossyCopy = [this](const QString& text, const QString& reason) { return askAboutLoss(text, reason); };
+    confirmReplace = [this](const QString& name, const QString& written) {
+        return DocumentController::askToReplace(
+            dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent, name,
+            written);
+    };
 }
 
 bool ExportController::askAboutLoss(const QString& text, const QString& reason) const
@@ -107,6 +113,8 @@ std::optional<QString> ExportController::askForDestination(const ExportSettings&
         const QString name = Exporter::suggestedFileName(settings.baseName, settings.format, settings.pages, count);
         QFileDialog dialog(dialogParent, tr("Export"), folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        // The question about a file there is ravlen's: it names where a link leads.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setNameFilter(ExportFormats::nameFilter(settings.format));
         dialog.setDefaultSuffix(ExportFormats::fileExtension(settings.format));
         dialog.setLabelText(QFileDialog::Accept, tr("Export"));
@@ -123,16 +131,24 @@ void ExportController::start(const ExportSettings& settings, const ViewerModel& 
     const QuarnDocument* document = model.document();
     if (!document) return setPhase(Phase::failed(ExportError(ExportError::Kind::empty).message()));
     if (document->isLocked()) return setPhase(Phase::failed(ExportError(ExportError::Kind::locked).message()));
-    const std::optional<QString> destination = chooseDestination ? chooseDestination(settings, model) : std::nullopt;
-    if (!destination) return;
+    const std::optional<QString> path = chooseDestination ? chooseDestination(settings, model) : std::nullopt;
+    if (!path) return;
     // Written over, the document's own file would no longer hold what the window shows.
-    if (!settings.writesFolder() && !model.filePath().isEmpty() && sameFile(*destination, model.filePath()))
+    if (!settings.writesFolder() && !model.filePath().isEmpty() && sameFile(*path, model.filePath()))
         return setPhase(Phase::failed(ExportError(ExportError::Kind::documentFile).message()));
+    // What the question saw goes with the export to the write.
+    std::optional<ExportDestination> destination;
+    try {
+        destination = ExportDestination::choose(settings, *path, confirmReplace);
+    } catch (const ExportError& error) {
+        return setPhase(Phase::failed(error.message()));
+    }
+    if (!destination) return; // a cancel is never reported
     run(settings, *model.document(), *destination, std::move(onDone));
 }
 
-void ExportController::run(const ExportSettings& settings, QuarnDocument& document, const QString& destination,
-                           std::function<void()> onDone)
+void ExportController::run(const ExportSettings& settings, QuarnDocument& document,
+                           const ExportDestination& destination, std::function<void()> onDone)
 {
     // The bytes are made on the worker: a long document is not written out on the UI thread.
     const HeldDocument held(document);
@@ -164,7 +180,7 @@ void ExportController::run(const ExportSettings& settings, QuarnDocument& docume
                     // Asked as Save As asks, once a document; a cancel is never reported.
                     self->setPhase({});
                     const QString text = tr("“%1” may show less than the original in other programs.")
-                                             .arg(QFileInfo(destination).fileName());
+                                             .arg(QFileInfo(destination.path()).fileName());
                     if (!source || !self->confirmLossyCopy
                         || !self->confirmLossyCopy(text, ExportError(ExportError::Kind::mayShowLess).message()) || !self
                         || !source || self->token_ != token)

@@ -15,8 +15,9 @@
 class QWidget;
 
 namespace quarnkit {
+class ExportDestination;
 class QuarnDocument;
-}
+} // namespace quarnkit
 
 namespace quarn {
 
@@ -54,6 +55,11 @@ public:
     // Asks where to write: a file, or for a folder of pages the folder to
     // make it in. None when the user cancels. Replaceable (tests).
     std::function<std::optional<QString>(const quarnkit::ExportSettings&, const ViewerModel&)> chooseDestination;
+    // Asked before a file the user chose is written over (the dialog asks
+    // nothing itself): its name, and the file written when a link at the
+    // name leads there; true to replace it. DocumentController::askToReplace
+    // by default; replaceable (tests).
+    std::function<bool(const QString& name, const QString& written)> confirmReplace;
     // How showing the written file went: none when it showed, else why not.
     using RevealTold = std::function<void(std::optional<QString> failure)>;
     // Shows the written file in the file manager and tells how that went,
@@ -81,8 +87,8 @@ private:
     bool askAboutLoss(const QString& text, const QString& reason) const;
     // Runs the export to `destination` on a worker; a PDF that may show less
     // than the damaged original is asked about first, then run again.
-    void run(const quarnkit::ExportSettings& settings, quarnkit::QuarnDocument& document, const QString& destination,
-             std::function<void()> onDone);
+    void run(const quarnkit::ExportSettings& settings, quarnkit::QuarnDocument& document,
+             const quarnkit::ExportDestination& destination, std::function<void()> onDone);
 
     Phase phase_;
     int token_ = 0;

@@ -67,6 +67,8 @@ void askWhereToExtract(ViewerModel& viewer, QWidget* parent)
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAcceptMode(QFileDialog::AcceptSave);
+    // The question about a file there is ravlen's (finishExtract): it names where a link leads.
+    panel->setOption(QFileDialog::DontConfirmOverwrite);
     panel->setNameFilter(QObject::tr("PDF documents (*.pdf)"));
     panel->setDefaultSuffix(QStringLiteral("pdf"));
     panel->setLabelText(QFileDialog::Accept, QObject::tr("Extract"));

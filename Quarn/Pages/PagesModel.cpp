@@ -1,16 +1,19 @@
 #include "Quarn/Pages/PagesModel.h"
 #include "QuarnKit/Shell/DroppableWork.h"
 
+#include "Quarn/App/DocumentController.h"
 #include "Quarn/Pages/ThumbnailStore.h"
 #include "Quarn/Shell/FileManager.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "QuarnKit/Document/OutlineMap.h"
 #include "QuarnKit/Export/ExportSettings.h"
+#include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/History/HistoryLocator.h"
 #include "QuarnKit/History/OpenProblem.h"
 #include "QuarnKit/Pages/PageEditor.h"
 #include "QuarnKit/Pages/PageEdits.h"
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QFutureWatcher>
 #include <QScopedValueRollback>
@@ -320,20 +323,52 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
                     quarnkit::ExportError(quarnkit::ExportError::Kind::documentFile).message());
         return;
     }
-    // A snapshot now; the pages are copied out of it and written off the UI thread.
+    try {
+        const std::optional<quarnkit::ChosenFile> file =
+            quarnkit::Exporter::chooseFile(path, [this](const QString& name, const QString& written) {
+                return confirmReplace ? confirmReplace(name, written)
+                                      : DocumentController::askToReplace(QApplication::activeWindow(), name, written);
+            });
+        if (file) writeExtract(*file, pages, document); // a cancel is never reported
+    } catch (const quarnkit::ExportError& error) {
+        emit failed(tr("Extract didn't finish."), error.message());
+    }
+}
+
+void PagesModel::writeExtract(const quarnkit::ChosenFile& file, const std::set<int>& pages,
+                              const quarnkit::QuarnDocument& document)
+{
+    // A snapshot now; the pages are copied out of it and written off the UI
+    // thread, into the file the question saw.
     std::function<bool()> write;
     try {
-        write = PageEdits::extractInto(document, pages, path);
+        write = PageEdits::extractInto(document, pages, file, document.copyLossAccepted());
     } catch (const std::exception& error) {
         emit failed(tr("Extract didn't finish."), QString::fromStdString(error.what()));
         return;
     }
-    auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, path] {
-        const QString failure = watcher->result();
+    const QString path = quarnkit::chosenPath(file);
+    struct Written {
+        QString failure;
+        bool mayShowLess = false;
+    };
+    auto* watcher = new QFutureWatcher<Written>(this);
+    connect(watcher, &QFutureWatcher<Written>::finished, this, [this, watcher, path, file, pages] {
+        const Written written = watcher->result();
         watcher->deleteLater();
-        if (!failure.isEmpty()) {
-            emit failed(tr("Extract didn't finish."), failure);
+        if (written.mayShowLess) {
+            // Asked as Save As and Export ask, once a document; a cancel is never reported.
+            if (this->document()
+                && DocumentController::askAboutLoss(QApplication::activeWindow(), QFileInfo(path).fileName(),
+                                                    tr("Extract Anyway"))
+                && this->document()) {
+                this->document()->acceptCopyLoss();
+                writeExtract(file, pages, *this->document());
+            }
+            return;
+        }
+        if (!written.failure.isEmpty()) {
+            emit failed(tr("Extract didn't finish."), written.failure);
             return;
         }
         if (revealFile) return revealFile(path);
@@ -341,17 +376,20 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
             if (self) emit self->failed(quarnkit::OpenProblem::notShownInFolder(path, reason).title, reason);
         });
     });
-    watcher->setFuture(QtConcurrent::run([write, path]() -> QString {
+    watcher->setFuture(QtConcurrent::run([write, path]() -> Written {
         // Told as every other save is: "ravlen couldn't save "name". <reason>".
         const QString name = QFileInfo(path).fileName();
         try {
             // Atomic: a whole file or none.
             if (write()) return {};
-            return quarnkit::ExportError::cannotWrite(
-                       name, quarnkit::ExportError(quarnkit::ExportError::Kind::writeFailed).message())
-                .message();
+            return {quarnkit::ExportError::cannotWrite(
+                        name, quarnkit::ExportError(quarnkit::ExportError::Kind::writeFailed).message())
+                        .message()};
+        } catch (const quarnkit::DocumentError& error) {
+            if (error.code() == quarnkit::DocumentError::Code::fileWriteCopyShowsLess) return {{}, true};
+            return {quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message()};
         } catch (const std::exception& error) {
-            return quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message();
+            return {quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message()};
         }
     }));
 }

@@ -85,10 +85,18 @@ public:
     void movePages(const std::set<int>& pages, int gap);
     // The pages of the files at the gap as one step; files that give none are named in an alert.
     void insertPages(const QStringList& paths, int gap);
-    // Writes the pages of `document` to `path` off the UI thread, then reveals the file.
+    // Writes the pages of `document` to `path` off the UI thread, then
+    // reveals the file: a file or a link at `path` is replaced only once
+    // confirmReplace said so, and only the one it was asked about.
     void finishExtract(const QString& path, const std::set<int>& pages, const quarnkit::QuarnDocument& document);
     // Where an extracted file is shown; set by tests.
     std::function<void(const QString& path)> revealFile;
+    // The question before a file is written over (DocumentController::askToReplace); set by tests.
+    std::function<bool(const QString& name, const QString& written)> confirmReplace;
+    // Writes the pages into `file`, as its question saw it; a copy that may
+    // show less than the damaged original is asked about first.
+    void writeExtract(const quarnkit::ChosenFile& file, const std::set<int>& pages,
+                      const quarnkit::QuarnDocument& document);
 
     // Shows a page the sidebar asked for; the page selection stays.
     void goToPageFromSidebar(int index);

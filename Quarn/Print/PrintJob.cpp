@@ -1,5 +1,6 @@
 #include "Quarn/Print/PrintJob.h"
 
+#include "Quarn/App/DocumentController.h"
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Platform/PrivateFiles.h"
@@ -80,18 +81,29 @@ QStringList lpArguments(const QPrinter& printer, const QString& file)
 }
 
 // A new file for the sheets of a job in the user's private work folder (they
-// hold the document's pages); empty when none can be made.
-QString privateSheetsFile()
+// hold the document's pages), and the file to write there; none when none
+// can be made.
+struct Sheets {
+    QString path;
+    quarnkit::ChosenFile file;
+};
+std::optional<Sheets> privateSheetsFile()
 {
+    QString path;
     try {
         const QString folder = platform::PrivateFiles::PrivateWorkFolder::standard().path();
         QTemporaryFile file(QDir(folder).filePath(QStringLiteral("print-XXXXXX.pdf")));
         file.setAutoRemove(false);
-        if (!file.open()) return {};
-        return file.fileName();
+        if (!file.open()) return std::nullopt;
+        path = file.fileName();
+        // Made just now, in the user's own folder: the job replaces that one.
+        std::optional<quarnkit::ChosenFile> chosen =
+            quarnkit::chooseFile(path, [](const QString&, const QString&) { return true; });
+        if (chosen) return Sheets{path, std::move(*chosen)};
     } catch (const platform::PrivateFiles::PrivateFolderError&) {
-        return {};
-    }
+    } catch (const quarnkit::DocumentError&) {}
+    if (!path.isEmpty()) QFile::remove(path);
+    return std::nullopt;
 }
 
 // Without CUPS's `lp`: the sheets as they go to paper (printingJob's, the
@@ -99,13 +111,13 @@ QString privateSheetsFile()
 // the printer's resolution.
 bool drawSheets(const quarnkit::QuarnDocument& document, const std::vector<int>& pages, QPrinter& printer)
 {
-    const QString file = privateSheetsFile();
-    if (file.isEmpty()) return false;
-    const auto removeFile = qScopeGuard([&] { QFile::remove(file); });
-    if (!quarnkit::printingJob(document, pages, sheetSize(printer), file)()) return false;
+    const std::optional<Sheets> file = privateSheetsFile();
+    if (!file) return false;
+    const auto removeFile = qScopeGuard([&] { QFile::remove(file->path); });
+    if (!quarnkit::printingJob(document, pages, sheetSize(printer), file->file)()) return false;
     std::unique_ptr<quarnkit::QuarnDocument> sheets;
     try {
-        sheets = quarnkit::QuarnDocument::open(file);
+        sheets = quarnkit::QuarnDocument::open(file->path);
     } catch (const std::exception&) {
         return false;
     }
@@ -130,46 +142,39 @@ bool drawSheets(const quarnkit::QuarnDocument& document, const std::vector<int>&
 // Print to File once the name typed is settled: a name the job could not
 // write to keeps the dialog open and says why, as the writer would (a folder
 // that is not there, another user's link, a file the user may not write); a
-// name that is there already is replaced only when the user says so. Nothing
-// at that name is opened here.
-void confirmFile(QPrintDialog& dialog, const QString& path)
+// name that is there already is replaced only when the user says so, asked
+// as every writer asks (naming where a link there leads). What the question
+// saw goes to `chosen`, for the job. Nothing at that name is opened here.
+void confirmFile(QPrintDialog& dialog, const QString& path, std::optional<quarnkit::ChosenFile>& chosen)
 {
-    const auto tell = [&dialog](QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons) {
-        auto* box = new QMessageBox(icon, dialog.windowTitle(), {}, buttons, &dialog);
+    const auto tell = [&dialog](const QString& text) {
+        auto* box = new QMessageBox(QMessageBox::Warning, dialog.windowTitle(), {}, QMessageBox::Ok, &dialog);
         setPlainTexts(*box, text, {});
         openAlert(box, &dialog);
-        return box;
     };
-    struct stat entry {};
-    if (path.isEmpty()) {
-        tell(QMessageBox::Warning, QObject::tr("Choose a file to print into."), QMessageBox::Ok);
-    } else if (const auto problem = quarnkit::printFileProblem(path)) {
-        tell(QMessageBox::Warning,
-             QObject::tr("The document can't be printed into %1.\n%2\nChoose another name.")
-                 .arg(QFileInfo(path).fileName(), *problem),
-             QMessageBox::Ok);
-    } else if (::lstat(QFile::encodeName(path).constData(), &entry) != 0) {
-        dialog.accept();
-    } else {
-        QMessageBox* box =
-            tell(QMessageBox::Question, QObject::tr("%1 already exists.\nDo you want to replace it?").arg(path),
-                 QMessageBox::Yes | QMessageBox::No);
-        box->setDefaultButton(QMessageBox::No);
-        QObject::connect(box, &QMessageBox::finished, &dialog, [&dialog](int answer) {
-            if (answer == QMessageBox::Yes) dialog.accept();
-        });
-    }
+    if (path.isEmpty()) return tell(QObject::tr("Choose a file to print into."));
+    QString problem;
+    chosen = quarnkit::choosePrintFile(
+        path,
+        [&dialog](const QString& name, const QString& written) {
+            return DocumentController::askToReplace(&dialog, name, written);
+        },
+        &problem);
+    if (chosen) return dialog.accept();
+    if (!problem.isEmpty())
+        tell(QObject::tr("The document can't be printed into %1.\n%2\nChoose another name.")
+                 .arg(QFileInfo(path).fileName(), problem));
 }
 
 // Qt's print dialog opens the file typed for Print to File itself when Print
 // is clicked (to append, on the UI thread, to see that it can be written): a
 // FIFO there holds the whole program until someone opens its other end, and
 // another user's dangling link makes a file where it leads. So the Print
-// button is ravlen's: for a file, the dialog only asks about a name that is
-// there already, and ravlen's writer decides the rest (regular files only,
-// never through another user's link), saying why when it refuses. A dialog
-// not made as expected offers no file at all.
-void keepFilesFromTheDialog(QPrintDialog& dialog)
+// button is ravlen's: for a file, ravlen asks about a name that is there
+// already, and ravlen's writer decides the rest (regular files only, never
+// through another user's link), saying why when it refuses. A dialog not
+// made as expected offers no file at all.
+void keepFilesFromTheDialog(QPrintDialog& dialog, const std::shared_ptr<std::optional<quarnkit::ChosenFile>>& chosen)
 {
     auto* buttons = dialog.findChild<QDialogButtonBox*>(QString(), Qt::FindDirectChildrenOnly);
     auto* fileName = dialog.findChild<QLineEdit*>(QStringLiteral("filename"));
@@ -178,12 +183,37 @@ void keepFilesFromTheDialog(QPrintDialog& dialog)
         return;
     }
     QObject::disconnect(buttons, &QDialogButtonBox::accepted, &dialog, nullptr);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog, fileName] {
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog, fileName, chosen] {
+        chosen->reset();
         // The file field is enabled exactly when the file is the printer.
-        if (fileName->isEnabled()) confirmFile(dialog, fileName->text());
+        if (fileName->isEnabled()) confirmFile(dialog, fileName->text(), *chosen);
         // A printer: the dialog's own check of its options, which opens nothing.
         else if (!QMetaObject::invokeMethod(&dialog, "_q_checkFields")) dialog.accept();
     });
+}
+
+// Print to a file: the job on a worker. A copy that may show less than the
+// damaged original is asked about first, once a document, as Save As and
+// Export ask; a cancel is never reported.
+void printIntoFile(quarnkit::QuarnDocument& document, const std::vector<int>& pages, QSizeF sheet,
+                   const quarnkit::ChosenFile& file, QObject* context,
+                   const std::function<void(bool ok, const QString& reason)>& finished)
+{
+    inBackground<quarnkit::PrintOutcome>(
+        context, quarnkit::printingJob(document, pages, sheet, file, document.copyLossAccepted()),
+        [held = QPointer<quarnkit::QuarnDocument>(&document), pages, sheet, file, context,
+         finished](const quarnkit::PrintOutcome& outcome) {
+            if (!outcome.mayShowLess) return finished(outcome.written, outcome.reason);
+            auto* over = qobject_cast<QWidget*>(context);
+            if (!held
+                || !DocumentController::askAboutLoss(over ? over->window() : nullptr,
+                                                     QFileInfo(quarnkit::chosenPath(file)).fileName(),
+                                                     QObject::tr("Print Anyway"))
+                || !held)
+                return;
+            held->acceptCopyLoss();
+            printIntoFile(*held, pages, sheet, file, context, finished);
+        });
 }
 
 } // namespace
@@ -205,18 +235,17 @@ std::vector<int> chosenPages(const QPrinter& printer, int pageCount, int current
     return quarnkit::printedPages(pageCount, ranges);
 }
 
-bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
-           std::function<void(bool ok, const QString& reason)> finished)
+bool print(quarnkit::QuarnDocument& document, QPrinter& printer, int currentPage, QObject* context,
+           std::function<void(bool ok, const QString& reason)> finished, std::optional<quarnkit::ChosenFile> file)
 {
     if (document.isLocked() || document.pageCount() == 0) return false;
     const std::vector<int> pages = chosenPages(printer, document.pageCount(), currentPage);
     if (pages.empty()) return false;
 
-    // Into a file: the sheets as they would go to paper, as PDF.
-    if (!printer.outputFileName().isEmpty()) {
-        inBackground<quarnkit::PrintOutcome>(
-            context, quarnkit::printingJob(document, pages, sheetSize(printer), printer.outputFileName()),
-            [finished](const quarnkit::PrintOutcome& outcome) { finished(outcome.written, outcome.reason); });
+    // Into a file: the sheets as they would go to paper, as PDF; only as its question saw it.
+    if (!file && !printer.outputFileName().isEmpty()) return false;
+    if (file) {
+        printIntoFile(document, pages, sheetSize(printer), *file, context, finished);
         return true;
     }
 
@@ -226,12 +255,13 @@ bool print(const quarnkit::QuarnDocument& document, QPrinter& printer, int curre
         return true;
     }
     // To CUPS: the PDF of the sheets goes to the spooler, which takes PDF.
-    const QString spool = privateSheetsFile();
-    if (spool.isEmpty()) return false;
+    const std::optional<Sheets> sheets = privateSheetsFile();
+    if (!sheets) return false;
+    const QString spool = sheets->path;
     const QStringList arguments = lpArguments(printer, spool);
     const QPointer<QObject> guard(context);
     inBackground<quarnkit::PrintOutcome>(
-        context, quarnkit::printingJob(document, pages, sheetSize(printer), spool),
+        context, quarnkit::printingJob(document, pages, sheetSize(printer), sheets->file),
         [lp, arguments, spool, guard, finished](const quarnkit::PrintOutcome& written) {
             if (!written || !guard) {
                 QFile::remove(spool);
@@ -268,24 +298,44 @@ void printDocument(QuarnPDFView& view)
                        | QAbstractPrintDialog::PrintCurrentPage | QAbstractPrintDialog::PrintCollateCopies
                        | QAbstractPrintDialog::PrintShowPageSize);
     dialog->setMinMax(1, view.pageCount());
-    keepFilesFromTheDialog(*dialog);
-    QObject::connect(dialog, &QDialog::accepted, &view, [&view, printer] { print(view, *printer); });
+    const auto chosen = std::make_shared<std::optional<quarnkit::ChosenFile>>();
+    keepFilesFromTheDialog(*dialog, chosen);
+    QObject::connect(dialog, &QDialog::accepted, &view, [&view, printer, chosen] {
+        // Into a file only as the question saw it.
+        if (!printer->outputFileName().isEmpty() && !*chosen) return;
+        print(view, *printer, *chosen);
+    });
     dialog->open();
 }
 
-bool print(QuarnPDFView& view, QPrinter& printer)
+bool print(QuarnPDFView& view, QPrinter& printer, std::optional<quarnkit::ChosenFile> file)
 {
-    const quarnkit::QuarnDocument* document = view.quarnDocument();
+    quarnkit::QuarnDocument* document = view.quarnDocument();
     if (!document || document->isLocked() || view.pageCount() == 0) return false;
     const QPointer<QuarnPDFView> over(&view);
     const auto failed = [over](const QString& reason) {
         const QString text = QObject::tr("The document could not be printed.");
         if (over) showErrorAlert(over, reason.isEmpty() ? text : text + u' ' + reason);
     };
-    const bool started =
-        print(*document, printer, view.currentPageIndex(), &view, [failed](bool ok, const QString& reason) {
+    if (!file && !printer.outputFileName().isEmpty()) {
+        QString problem;
+        file = quarnkit::choosePrintFile(
+            printer.outputFileName(),
+            [&view](const QString& name, const QString& written) {
+                return DocumentController::askToReplace(view.window(), name, written);
+            },
+            &problem);
+        if (!file) {
+            if (!problem.isEmpty()) failed(problem);
+            return false;
+        }
+    }
+    const bool started = print(
+        *document, printer, view.currentPageIndex(), &view,
+        [failed](bool ok, const QString& reason) {
             if (!ok) failed(reason);
-        });
+        },
+        std::move(file));
     if (!started) failed({});
     return started;
 }

@@ -114,14 +114,15 @@ bool DocumentActions::makeShareFile(ShareFileDone done, const QString& temporary
     }
     makingShareFile_ = true;
     // Written out and put on disk by a worker: a long document is never saved on the UI thread.
-    auto work = [held = HeldDocument(*document), hook = shareWorkerHook,
+    auto work = [held = HeldDocument(*document), lossAccepted = document->copyLossAccepted(), hook = shareWorkerHook,
                  baseName = ShareFolder::baseName(viewer_.filePath()),
                  folder = temporaryRoot.isEmpty() ? ShareFolder() : ShareFolder({QString(), temporaryRoot})] {
         if (hook) hook();
         QByteArray bytes;
         try {
-            bytes = held.snapshot();
-        } catch (const DocumentError&) {
+            bytes = held.shareCopy(lossAccepted);
+        } catch (const DocumentError& error) {
+            if (error.code() == DocumentError::Code::fileWriteCopyShowsLess) return ShareFile{{}, {}, true};
             bytes.clear();
         }
         if (bytes.isEmpty()) return ShareFile{{}, tr("ravlen couldn't make a working copy of this PDF.")};
@@ -139,6 +140,16 @@ bool DocumentActions::makeShareFile(ShareFileDone done, const QString& temporary
     });
     watcher->setFuture(QtConcurrent::run(DroppableWork::shared().pool(), std::move(work)));
     return true;
+}
+
+QString DocumentActions::shareName() const
+{
+    return ShareFolder::baseName(viewer_.filePath()) + QStringLiteral(".pdf");
+}
+
+void DocumentActions::acceptCopyLoss()
+{
+    if (QuarnDocument* document = viewer_.document()) document->acceptCopyLoss();
 }
 
 void DocumentActions::shareCopy()

@@ -50,6 +50,9 @@ public:
     struct ShareFile {
         QString path;
         QString failure;
+        // None made: the copy may show less than the damaged original, and
+        // the user is asked first (acceptCopyLoss, then again).
+        bool mayShowLess = false;
     };
     using ShareFileDone = std::function<void(const ShareFile&)>;
     // Hands `done` the file to share: at once the file itself when it is up
@@ -58,6 +61,10 @@ public:
     // False, and `done` is never called, while another copy is being made.
     bool makeShareFile(ShareFileDone done, const QString& temporaryRoot = {});
     bool isMakingShareFile() const { return makingShareFile_; }
+    // The user agreed that a new copy may show less than the damaged original.
+    void acceptCopyLoss();
+    // The name the working copy is given.
+    QString shareName() const;
     // Runs on the worker before it makes a copy: tests hold it there.
     std::function<void()> shareWorkerHook;
     // Asks the window for its Share menu (ShareMenu::offer).

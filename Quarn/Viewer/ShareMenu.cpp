@@ -1,4 +1,5 @@
 #include "Quarn/Viewer/ShareMenu.h"
+#include "Quarn/App/DocumentController.h"
 #include "Quarn/Design/AccessiblePopover.h"
 
 #include "Quarn/Design/ErrorAlert.h"
@@ -39,8 +40,17 @@ void ShareMenu::offer(DocumentActions& actions, QWidget* anchor, QWidget* fallba
     const QPointer<QWidget> under(anchor);
     const QPointer<QWidget> beside(fallback);
     // A second request while a copy is being made waits for that copy's menu.
-    actions.makeShareFile([window, under, beside](const DocumentActions::ShareFile& file) {
+    actions.makeShareFile([window, under, beside, held = QPointer<DocumentActions>(&actions),
+                           name = actions.shareName()](const DocumentActions::ShareFile& file) {
         if (!window) return; // the window closed while the copy was made
+        if (file.mayShowLess) {
+            // Asked as Save As and Export ask, once a document; a cancel is never reported.
+            if (held && DocumentController::askAboutLoss(window, name, tr("Share Anyway"))) {
+                held->acceptCopyLoss();
+                offer(*held, under, beside);
+            }
+            return;
+        }
         if (!file.failure.isEmpty()) return showShareFailure(window, file.failure);
         // Under the Share button, else under the middle of the page view.
         QPoint at;

@@ -14,35 +14,34 @@ DocumentSaver::~DocumentSaver()
     if (worker_.joinable()) worker_.join();
 }
 
-bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted,
-                          bool sameFile, bool unverifiedAccepted, std::optional<FileKey> overwriting)
+bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const ChosenFile& file, bool lossAccepted,
+                          bool unverifiedAccepted)
 {
     if (saving_ || !pdf) return false;
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ = std::thread(
-        [this, pdf = std::move(pdf), path, lossAccepted, sameFile, unverifiedAccepted, overwriting, hook = workerHook] {
-            Outcome outcome{path, std::nullopt};
-            if (hook) hook();
-            try {
-                writeDocumentFile(*pdf, path, lossAccepted, sameFile, unverifiedAccepted, overwriting);
-            } catch (const DocumentError& error) {
-                outcome.error = error;
-            } catch (const std::exception& error) {
-                outcome.error = DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
-            }
-            // The saver outlives the worker (its destructor joins), so `this` is safe here.
-            QMetaObject::invokeMethod(
-                this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
-        });
+    worker_ = std::thread([this, pdf = std::move(pdf), file, lossAccepted, unverifiedAccepted, hook = workerHook] {
+        Outcome outcome{chosenPath(file), std::nullopt};
+        if (hook) hook();
+        try {
+            writeDocumentFile(*pdf, file, lossAccepted, unverifiedAccepted);
+        } catch (const DocumentError& error) {
+            outcome.error = error;
+        } catch (const std::exception& error) {
+            outcome.error = DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
+        }
+        // The saver outlives the worker (its destructor joins), so `this` is safe here.
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { done(outcome); }, Qt::QueuedConnection);
+    });
     return true;
 }
 
-bool DocumentSaver::start(const QuarnDocument& document, const QString& path, bool lossAccepted, bool sameFile,
-                          bool unverifiedAccepted, std::optional<FileKey> overwriting)
+bool DocumentSaver::start(const QuarnDocument& document, const ChosenFile& file, bool lossAccepted,
+                          bool unverifiedAccepted)
 {
-    return start(pdfOf(document), path, lossAccepted, sameFile, unverifiedAccepted, overwriting);
+    return start(pdfOf(document), file, lossAccepted, unverifiedAccepted);
 }
 
 void DocumentSaver::done(const Outcome& outcome)

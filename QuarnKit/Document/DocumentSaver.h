@@ -26,13 +26,13 @@ public:
     ~DocumentSaver() override; // waits for a running save
 
     bool isSaving() const { return saving_; }
-    // Starts writing `pdf` to `path`; false when a save is already running.
-    // `lossAccepted`, `sameFile`, `unverifiedAccepted` and `overwriting` as writeDocumentFile takes them.
-    bool start(std::shared_ptr<platform::PdfDocument> pdf, const QString& path, bool lossAccepted = true,
-               bool sameFile = false, bool unverifiedAccepted = false, std::optional<FileKey> overwriting = {});
+    // Starts writing `pdf` to `file`; false when a save is already running.
+    // `lossAccepted` and `unverifiedAccepted` as writeDocumentFile takes them.
+    bool start(std::shared_ptr<platform::PdfDocument> pdf, const ChosenFile& file, bool lossAccepted = true,
+               bool unverifiedAccepted = false);
     // The same for the document: its PDF as it is edited, kept until the save ends.
-    bool start(const QuarnDocument& document, const QString& path, bool lossAccepted = true, bool sameFile = false,
-               bool unverifiedAccepted = false, std::optional<FileKey> overwriting = {});
+    bool start(const QuarnDocument& document, const ChosenFile& file, bool lossAccepted = true,
+               bool unverifiedAccepted = false);
     // Runs the event loop until the running save has finished (at once when
     // none runs) and gives its outcome.
     Outcome waitForFinished();

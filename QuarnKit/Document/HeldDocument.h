@@ -18,6 +18,9 @@ public:
     // The whole PDF as QuarnDocument::snapshot makes it, on any thread.
     // Throws DocumentError(fileWriteUnknown) when there are no bytes.
     QByteArray snapshot() const;
+    // The working copy Share hands on: the snapshot, unless the user must
+    // be asked first (copyNeedsLossQuestion): DocumentError(fileWriteCopyShowsLess).
+    QByteArray shareCopy(bool lossAccepted) const;
 
 private:
     friend struct DocumentEngine;

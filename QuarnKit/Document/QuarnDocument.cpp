@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
 
@@ -262,14 +263,11 @@ void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDoc
     }
 }
 
-platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true, bool sameFile = false,
-                                         bool unverifiedAccepted = false, std::optional<FileKey> overwriting = {})
+platform::PdfSaveOptions fileSaveOptions(bool lossAccepted = true, bool unverifiedAccepted = false)
 {
     platform::PdfSaveOptions options;
     options.lossAccepted = lossAccepted;
-    options.sameFile = sameFile;
     options.unverifiedAccepted = unverifiedAccepted;
-    options.overwriting = overwriting;
     // What nothing refers to (a deleted mark) stays out of the file; object
     // numbers stay, so undo steps still find their objects after a save.
     options.garbageCollect = true;
@@ -510,23 +508,40 @@ QByteArray snapshotOf(const platform::PdfDocument& pdf)
     }
 }
 
-void QuarnDocument::writeTo(const QString& path) { writeDocumentFile(*pdf_, path); }
+void QuarnDocument::writeTo(const ChosenFile& file) { writeDocumentFile(*pdf_, file); }
 
-SaveTarget saveTargetOf(const QString& path)
+std::optional<ChosenFile> chooseFile(const QString& path, const ReplaceQuestion& question)
 {
-    SaveTarget target{path, std::nullopt, std::nullopt};
     try {
-        const platform::ChosenFile file = platform::ChosenFile::reach(nativePath(path).toStdString());
-        target.path = QFile::decodeName(QByteArray::fromStdString(file.path()));
-        struct stat st = {};
-        if (file.lookAt(&st)) target.file = FileKey(quint64(st.st_dev), quint64(st.st_ino));
-    } catch (const platform::ForeignName& refused) {
-        target.refusal = DocumentError::foreignNameRefusal(refused);
-    } catch (const platform::PdfError&) {
-        // What cannot be reached now is the save's own to report.
+        return ChosenFile::ask(nativePath(path).toStdString(), [&](const platform::NameSeen& seen) {
+            return question
+                   && question(QFileInfo(path).fileName(),
+                               seen.link ? QFile::decodeName(QByteArray::fromStdString(seen.leadsTo)) : QString());
+        });
+    } catch (const platform::PdfError& error) {
+        throw writeError(error);
     }
-    return target;
 }
+
+ChosenFile documentFile(const QuarnDocument& document, const QString& path, std::optional<FileKey> meant)
+{
+    std::optional<FileKey> own = meant;
+    if (const auto file = pdfOf(document)->ownFile(); !own && file) own = FileKey(file->first, file->second);
+    try {
+        return ChosenFile::expecting(nativePath(path).toStdString(),
+                                     own ? platform::FileIdentity{dev_t(own->first), ino_t(own->second)}
+                                         : platform::FileIdentity{});
+    } catch (const platform::PdfError& error) {
+        throw writeError(error);
+    }
+}
+
+bool copyNeedsLossQuestion(const platform::PdfDocument& pdf, bool lossAccepted)
+{
+    return !lossAccepted && !pdf.isLocked() && pdf.newCopyShowsLess();
+}
+
+QString chosenPath(const ChosenFile& file) { return QFile::decodeName(QByteArray::fromStdString(file.chosenPath())); }
 
 void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 {
@@ -536,8 +551,7 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted, bool sameFile,
-                       bool unverifiedAccepted, std::optional<FileKey> overwriting)
+void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool lossAccepted, bool unverifiedAccepted)
 {
     // saveToFile writes a temporary file beside the target and renames it,
     // complete and flushed, over the target, so a failure or a crash at any
@@ -546,8 +560,7 @@ void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool los
     std::optional<ModificationStamp> stamp;
     try {
         if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
-        pdf.saveToFile(nativePath(path).toStdString(),
-                       fileSaveOptions(lossAccepted, sameFile, unverifiedAccepted, overwriting));
+        pdf.saveToFile(file, fileSaveOptions(lossAccepted, unverifiedAccepted));
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
         throw writeError(error);

@@ -5,6 +5,7 @@
 // generationChanged alone. Whether the file needs saving is isEdited: the
 // stack's clean state and the edits no step records. Pages are named by their
 // page object, which stays with a page when pages move.
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageIdentity.h"
 
@@ -91,34 +92,55 @@ private:
     std::optional<QString> sentence_;
 };
 
-// Writes `pdf` to `path` as QuarnDocument::writeTo does, with the time of the
+using FileKey = std::pair<quint64, quint64>;
+
+// A file the user chose to write, as the question about it saw it
+// (platform::ChosenFile): the folder that holds it, held, its name, and the
+// file it replaces or that there was none. Every writer of such a file
+// takes one; only the functions below make one.
+using ChosenFile = platform::ChosenFile;
+// The question about a name that holds a file or a link: the name as the
+// user knows it, and for a link the file it leads to (empty otherwise); true
+// to write over it.
+using ReplaceQuestion = std::function<bool(const QString& name, const QString& leadsTo)>;
+// The file at `path` the user chose to write, asking `question` when a file
+// or a link is there; none when the user declined. Throws DocumentError with
+// the write code that says why the path cannot be written (another user's
+// link on the way, a folder that is not there, …).
+std::optional<ChosenFile> chooseFile(const QString& path, const ReplaceQuestion& question);
+// Save: the file at `path` that `document` was opened from or last saved to (or,
+// with `meant`, Overwrite: the file its question saw there; (0, 0) for none):
+// another file there now is neither written nor replaced
+// (fileWriteFileReplaced). Throws DocumentError as chooseFile.
+class QuarnDocument;
+ChosenFile documentFile(const QuarnDocument& document, const QString& path,
+                        std::optional<FileKey> meant = std::nullopt);
+// The path the user chose, as they chose it.
+QString chosenPath(const ChosenFile& file);
+
+// Writes `pdf` to `file` as QuarnDocument::writeTo does, with the time of the
 // save as its modification date; callable from any thread. Without
 // `lossAccepted`, a file other than the one `pdf` was read from that may
 // show less than it in other programs (the file had to be repaired, or
 // objects it uses cannot be read) is refused (fileWriteCopyShowsLess), for
-// the user to say whether to write it. With `sameFile` (Save), another file
-// than the one `pdf` was opened from or last saved to, at `path` now, is
-// neither written nor replaced (fileWriteFileReplaced), for the user to say
-// whether to write over it. With `unverifiedAccepted`, a new file (where
-// none was) is written although it could not be read back to be checked
-// (fileWriteUnverifiedCopy), as the user chose. With `overwriting`
-// (Overwrite), only that file (device and inode) is written over: another
-// at `path` now is not (fileWriteFileReplaced).
-using FileKey = std::pair<quint64, quint64>;
-void writeDocumentFile(platform::PdfDocument& pdf, const QString& path, bool lossAccepted = true, bool sameFile = false,
-                       bool unverifiedAccepted = false, std::optional<FileKey> overwriting = std::nullopt);
+// the user to say whether to write it. Another file than the one the
+// question saw at the name is neither written nor replaced
+// (fileWriteFileReplaced), for the user to say whether to write over it.
+// With `unverifiedAccepted`, a new file (where none was) is written although
+// it could not be read back to be checked (fileWriteUnverifiedCopy), as the
+// user chose.
+void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool lossAccepted = true,
+                       bool unverifiedAccepted = false);
 
-// What a save to `path` would write, looked at now: the file the path
-// reaches, a link at its name followed as saving follows links (so it may be
-// another file than the one at the name), and that file's device and inode
-// when there is one; or, for a path saving refuses to write through, the
-// sentence that says why (naming where the link leads).
-struct SaveTarget {
-    QString path;
-    std::optional<FileKey> file;
-    std::optional<QString> refusal;
-};
-SaveTarget saveTargetOf(const QString& path);
+// The one rule of every road that writes the document anew into a new file
+// the user asked for (Export's PDFs, Share's working copy, Extract Pages,
+// Print to a file; Save As is asked through its writer): one that may show
+// less than the damaged file it was read from in other programs
+// (newCopyShowsLess) is asked about first, once a document, the answer
+// shared with Save As (QuarnDocument::acceptCopyLoss, given as
+// `lossAccepted`). True when the user must be asked now. It may read the
+// document whole: for a worker.
+bool copyNeedsLossQuestion(const platform::PdfDocument& pdf, bool lossAccepted);
 
 // The bytes of `pdf` as QuarnDocument::snapshot makes them; callable from any thread.
 QByteArray snapshotOf(const platform::PdfDocument& pdf);
@@ -258,7 +280,7 @@ public:
     // time of the save as their modification date.
     // Throws DocumentError with the write code that says why. Safe to call
     // on a worker thread while the UI thread reads the document.
-    void writeTo(const QString& path);
+    void writeTo(const ChosenFile& file);
 
 signals:
     // Every edit, after editedPage is set: views redraw from this alone.

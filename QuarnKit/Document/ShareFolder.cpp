@@ -1,5 +1,7 @@
 #include "QuarnKit/Document/ShareFolder.h"
 
+#include "Platform/FileMoves.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QObject>
@@ -9,9 +11,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 namespace quarnkit {
@@ -53,16 +55,6 @@ void ensurePrivateFolder(const QString& path)
         throw ShareError(QObject::tr("The folder “%1” cannot be made private: %2.").arg(path, systemError(error)));
 }
 
-int removeEntry(const char* path, const struct stat*, int type, struct FTW*)
-{
-    if (type == FTW_DP) ::rmdir(path);
-    else ::unlink(path);
-    return 0; // go on: what cannot be removed stays until a later share
-}
-
-// Depth first, never following links (a link is unlinked, not entered).
-void removeTree(const QByteArray& path) { ::nftw(path.constData(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
-
 } // namespace
 
 // ---------------------------------------------------------------- ShareFolder
@@ -101,17 +93,19 @@ void ShareFolder::clean(const QDateTime& now) const
         return;
     }
     const qint64 cutoff = now.toSecsSinceEpoch() - maxAgeSeconds;
-    std::vector<QByteArray> old;
+    std::vector<std::string> old;
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         struct stat st {};
         // An entry whose time cannot be read counts as made long ago.
         const bool known = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!known || qint64(st.st_mtim.tv_sec) < cutoff) old.push_back(folder + '/' + name);
+        if (!known || qint64(st.st_mtim.tv_sec) < cutoff) old.push_back(name);
     }
+    // Through the folder held, which only the user may change: never by a
+    // path another user could have led elsewhere.
+    for (const std::string& entry : old) platform::FileMoves::removeTreeAt(::dirfd(dir), entry);
     ::closedir(dir);
-    for (const QByteArray& entry : old) removeTree(entry);
 }
 
 QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName) const

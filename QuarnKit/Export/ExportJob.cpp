@@ -39,7 +39,7 @@ QByteArray data(const platform::PdfDocument& doc, ExportFormat format, bool loss
     try {
         // An export writes its PDF anew: what only an update of the file's
         // own bytes would keep is lost to it, as a Save As may lose it.
-        if (!lossAccepted && ExportFormats::isPDF(format) && doc.newCopyShowsLess())
+        if (ExportFormats::isPDF(format) && copyNeedsLossQuestion(doc, lossAccepted))
             throw ExportError(ExportError::Kind::mayShowLess);
         platform::PdfSaveOptions options;
         options.encryption = platform::PdfSaveOptions::Encryption::none;
@@ -64,6 +64,20 @@ QByteArray data(const platform::PdfDocument& doc, ExportFormat format, bool loss
 
 } // namespace ExportSnapshot
 
+std::optional<ExportDestination> ExportDestination::choose(const ExportSettings& settings, const QString& path,
+                                                           const ReplaceQuestion& question)
+{
+    ExportDestination destination;
+    destination.path_ = path;
+    if (settings.writesFolder()) {
+        destination.folder_ = std::make_shared<const Exporter::HeldFolder>(Exporter::chosenFolder(path));
+        return destination;
+    }
+    destination.file_ = Exporter::chooseFile(path, question);
+    if (!destination.file_) return std::nullopt;
+    return destination;
+}
+
 namespace ExportJob {
 
 namespace {
@@ -73,8 +87,9 @@ using platform::PdfDocument;
 
 class Run {
 public:
-    Run(const ExportSettings& settings, const std::shared_ptr<PdfDocument>& source, const QString& destination,
-        const Progress& progress, std::stop_token stop, const Recognizer& recognize)
+    Run(const ExportSettings& settings, const std::shared_ptr<PdfDocument>& source,
+        const ExportDestination& destination, const Progress& progress, std::stop_token stop,
+        const Recognizer& recognize)
         : s(settings), source(source), destination(destination), progress(progress), stop(std::move(stop)),
           recognize(recognize ? recognize : Recognizer([](const PdfDocument& doc, int page) {
               return TextRecognizer::recognize(doc, page);
@@ -116,6 +131,12 @@ private:
         if (stop.stop_requested()) throw ExportCancelled();
     }
     int total() const { return int(s.pages.size()); }
+    // The file the question saw; a folder chosen for a file is no place to write it.
+    const platform::ChosenFile& file() const
+    {
+        if (!destination.file()) throw ExportError(ExportError::Kind::writeFailed);
+        return *destination.file();
+    }
     // Before each page of an image export: stop when asked, say which page.
     std::function<void(int)> stepBefore() const
     {
@@ -157,8 +178,8 @@ private:
         report(Kind::saving);
         const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
-        Exporter::writePdfFile(bytes, destination);
-        ExportReport result(destination);
+        Exporter::writePdfFile(bytes, file());
+        ExportReport result(destination.path());
         result.signaturesLeftOut = signaturesLeft;
         return result;
     }
@@ -172,8 +193,8 @@ private:
         if (!options.isEmpty()) report(Kind::saving);
         const QByteArray bytes = Exporter::pdfBytes(*doc, options);
         check();
-        Exporter::writePdfFile(bytes, destination);
-        return ExportReport(destination);
+        Exporter::writePdfFile(bytes, file());
+        return ExportReport(destination.path());
     }
 
     ExportReport redacted()
@@ -199,12 +220,12 @@ private:
         const QByteArray smaller =
             SmallerPdf::compactFile(lighter ? Exporter::pdfBytes(*doc, options) : original, *doc, options);
         check();
-        ExportReport result(destination);
+        ExportReport result(destination.path());
         result.signaturesLeftOut = signaturesLeft;
         result.keptOriginal = smaller.size() >= original.size();
         if (result.keptOriginal) report(Kind::saving);
         const QByteArray& output = result.keptOriginal ? original : smaller;
-        Exporter::writePdfFile(output, destination);
+        Exporter::writePdfFile(output, file());
         result.bytesBefore = original.size();
         result.bytesAfter = output.size();
         return result;
@@ -213,7 +234,7 @@ private:
     ExportReport text()
     {
         QStringList entries;
-        ExportReport result(destination);
+        ExportReport result(destination.path());
         for (int k = 0; k < total(); ++k) {
             check();
             const int i = s.pages[size_t(k)];
@@ -239,15 +260,15 @@ private:
             entries << (total() == 1 ? words : QStringLiteral("Page %1\n").arg(i + 1) + words);
         }
         check();
-        Exporter::writeFile(entries.join(QStringLiteral("\n\n")).toUtf8(), destination);
+        Exporter::writeFile(entries.join(QStringLiteral("\n\n")).toUtf8(), file());
         return result;
     }
 
     ExportReport marks()
     {
         if (MarksSummary::count(*source, s.pages) < 1) throw ExportError(ExportError::Kind::noMarks);
-        Exporter::writeFile(MarksSummary::markdown(*source, s.pages, s.baseName).toUtf8(), destination);
-        return ExportReport(destination);
+        Exporter::writeFile(MarksSummary::markdown(*source, s.pages, s.baseName).toUtf8(), file());
+        return ExportReport(destination.path());
     }
 
     QByteArray encodedPage(int index) const { return encodedPage(*source, index); }
@@ -267,50 +288,57 @@ private:
     {
         check();
         report(Kind::rendering, 0, 1);
-        Exporter::writeFile(encodedPage(s.pages.front()), destination);
-        return ExportReport(destination);
+        Exporter::writeFile(encodedPage(s.pages.front()), file());
+        return ExportReport(destination.path());
     }
 
     ExportReport imageFolder()
     {
-        // The chosen folder is walked to once; the pages' folder is made in a
-        // work folder on its volume and renamed into it through that opening.
-        const Exporter::HeldFolder into = Exporter::chosenFolder(destination);
+        // The chosen folder, held since the question; the pages' folder is
+        // made in a work folder on its volume and renamed into it through
+        // that opening.
+        if (!destination.folder()) throw ExportError(ExportError::Kind::writeFailed);
+        const Exporter::HeldFolder& into = *destination.folder();
         std::optional<Exporter::WorkFolder> work;
+        const std::string base = QFile::encodeName(s.baseName).toStdString();
+        int staging = -1;
         try {
             work.emplace(into);
+            staging = work->makeFolder(work->fd(), base);
         } catch (const FileSystemError& error) {
             throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(error));
         }
-        const QByteArray base = QFile::encodeName(s.baseName);
-        platform::FileDescriptor staging;
-        if (::mkdirat(work->fd(), base.constData(), 0777) == 0)
-            staging = platform::FileDescriptor(
-                ::openat(work->fd(), base.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (staging.fd < 0)
-            throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(FileSystemError(errno, "create")));
-        const std::string stagingPath = QFile::encodeName(work->path()).toStdString() + '/' + base.toStdString();
         const QString ext = ExportFormats::fileExtension(s.format);
         const int count = source->pageCount();
         PagePipeline::run(
             source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
             [&](int k, const QByteArray& bytes) {
-                const int i = s.pages[size_t(k)];
-                const QString name = Exporter::pageFileName(s.baseName, i, count, ext);
-                Exporter::writeFile(
-                    bytes, platform::ChosenFile::in(platform::FileDescriptor(::fcntl(staging.fd, F_DUPFD_CLOEXEC, 0)),
-                                                    stagingPath, QFile::encodeName(name).toStdString()));
+                const QString name = Exporter::pageFileName(s.baseName, s.pages[size_t(k)], count, ext);
+                work->writeNewFile(staging, QFile::encodeName(name).toStdString(), bytes);
             });
         check();
+        // Into the folder the question saw, still at its path: one exchanged
+        // for it since takes nothing.
+        try {
+            const platform::HeldName now =
+                platform::reachChosenFolder(QFile::encodeName(destination.path()).toStdString());
+            struct stat held {
+            }, there{};
+            if (::fstat(into.fd.fd, &held) != 0 || ::fstat(now.folder.fd, &there) != 0
+                || platform::FileIdentity::of(held) != platform::FileIdentity::of(there))
+                throw platform::PdfError(platform::PdfErrorCode::fileReplaced, "the folder was moved", EAGAIN);
+        } catch (const platform::PdfError& error) {
+            throw ExportError::cannotWrite(s.baseName, Exporter::saveFailureReason(error));
+        }
         // Never replace a folder, not even one made while the pages were drawn.
         for (int attempt = 0;; ++attempt) {
             const QString name = Exporter::freeFolderName(into.fd.fd, s.baseName);
-            const int moved = ::renameat2(work->fd(), base.constData(), into.fd.fd, QFile::encodeName(name).constData(),
-                                          RENAME_NOREPLACE)
-                                      == 0
-                                  ? 0
-                                  : errno;
-            if (moved == 0) return ExportReport(QDir(into.path).filePath(name));
+            const int moved = work->moveOut(work->fd(), base, into.fd.fd, QFile::encodeName(name).toStdString());
+            if (moved == 0) {
+                ExportReport result(QDir(into.path).filePath(name));
+                if (!work->remove()) result.workFolderMoved = QFileInfo(work->path()).fileName();
+                return result;
+            }
             if (moved != EEXIST || attempt >= 100)
                 throw ExportError::cannotWrite(name, Exporter::saveFailureReason(FileSystemError(moved, "move")));
         }
@@ -321,8 +349,8 @@ private:
         // Written as a save writes, the pages streamed into the new file as
         // they come: a file that was there keeps its mode until it is replaced
         // whole, and one that appeared meanwhile is replaced as Save As would.
-        const QString name = QFileInfo(destination).fileName();
-        Exporter::writeFile(destination, [&](int fd) {
+        const QString name = QFileInfo(destination.path()).fileName();
+        Exporter::writeFile(file(), [&](int fd) {
             MultiPageTIFF writer(fd, name, MultiPageTIFF::maximumSize);
             PagePipeline::run(
                 source, s.pages, [this](const PdfDocument& doc, int i) { return encodedPage(doc, i); }, stepBefore(),
@@ -331,12 +359,12 @@ private:
             writer.finish();
             check();
         });
-        return ExportReport(destination);
+        return ExportReport(destination.path());
     }
 
     ExportSettings s;
     const std::shared_ptr<PdfDocument>& source;
-    const QString& destination;
+    const ExportDestination& destination;
     const Progress& progress;
     std::stop_token stop;
     Recognizer recognize;
@@ -347,7 +375,7 @@ private:
 } // namespace
 
 ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform::PdfDocument>& source,
-                 const QString& destination, const Progress& progress, std::stop_token stop,
+                 const ExportDestination& destination, const Progress& progress, std::stop_token stop,
                  const Recognizer& recognize)
 {
     try {
@@ -359,7 +387,7 @@ ExportReport run(const ExportSettings& settings, const std::shared_ptr<platform:
     }
 }
 
-ExportReport run(const ExportSettings& settings, const QByteArray& snapshot, const QString& destination,
+ExportReport run(const ExportSettings& settings, const QByteArray& snapshot, const ExportDestination& destination,
                  const Progress& progress, std::stop_token stop)
 {
     try {

@@ -111,6 +111,9 @@ std::optional<QString> reasonForSystemError(const std::exception& error)
     if (const auto* engine = dynamic_cast<const platform::PdfError*>(&error)) {
         // Told as a save is told: the same rule refuses both.
         if (const auto refusal = DocumentError::foreignNameRefusal(error)) return refusal;
+        if (engine->code() == platform::PdfErrorCode::fileReplaced)
+            return QStringLiteral("Another file or folder took the place of the one you chose after you chose it. "
+                                  "Nothing was written.");
         if (engine->systemError() == 0) return std::nullopt;
         if (const auto reason = reasonForErrno(engine->systemError())) return reason;
         return QString::fromLocal8Bit(std::generic_category().message(engine->systemError())) + QLatin1Char('.');
@@ -288,6 +291,12 @@ std::optional<QString> ExportReport::summary() const
     if (unreadablePages == 1) sentences << QStringLiteral("Text recognition couldn't read 1 page.");
     else if (unreadablePages > 1)
         sentences << QStringLiteral("Text recognition couldn't read %1 pages.").arg(unreadablePages);
+    // Another user renamed it, and may have put a folder of the user's at
+    // its name: that is left alone, and so is ravlen's, emptied.
+    if (!workFolderMoved.isEmpty())
+        sentences << QStringLiteral("Someone else renamed ravlen's work folder “%1” while the pages were exported: "
+                                    "ravlen left it, empty, wherever it is now, and left whatever has its name alone.")
+                         .arg(workFolderMoved);
     if (sentences.isEmpty()) return std::nullopt;
     return sentences.join(QLatin1Char(' '));
 }

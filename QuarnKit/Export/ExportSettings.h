@@ -111,6 +111,7 @@ struct ExportReport {
     int unreadablePages = 0;           // text
     int redactions = 0;                // redacted PDF
     int signaturesLeftOut = 0;         // PDF, smaller PDF: a copy of some pages holds no signature
+    QString workFolderMoved;           // images: the work folder someone renamed meanwhile, left empty
 
     ExportReport() = default;
     explicit ExportReport(QString path) : path(std::move(path)) {}

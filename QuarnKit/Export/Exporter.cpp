@@ -370,56 +370,48 @@ QByteArray imageData(const PdfDocument& doc, const std::vector<int>& pages, Expo
 
 // ------------------------------------------------------------ files
 
-void writeFile(const QByteArray& data, const QString& path) { writeFile(path, bytesWriter(data)); }
+void writeFile(const QByteArray& data, const platform::ChosenFile& file) { writeFile(file, bytesWriter(data)); }
 
-void writeFile(const QString& path, const platform::ContentsWriter& write)
+void writeFile(const platform::ChosenFile& file, const platform::ContentsWriter& write)
 {
     // As a save writes: whole or not at all, the replaced file's mode kept,
     // and never through another user's link.
     try {
-        platform::replaceFileContents(QFile::encodeName(path).toStdString(), write);
+        platform::replaceFileContents(file, write);
     } catch (const PdfError& error) {
-        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
+        throw ExportError::cannotWrite(QFileInfo(QFile::decodeName(file.chosenPath().c_str())).fileName(),
+                                       saveFailureReason(error));
     }
 }
 
-void writePdfFile(const QByteArray& data, const QString& path)
+void writePdfFile(const QByteArray& data, const platform::ChosenFile& file)
 {
-    writeFile(path, [&data](int fd) {
+    writeFile(file, [&data](int fd) {
         bytesWriter(data)(fd);
         platform::checkFileHolds(fd, data);
     });
 }
 
-void writeFile(const QByteArray& data, const platform::ChosenFile& file)
+std::optional<platform::ChosenFile> chooseFile(const QString& path, const ReplaceQuestion& question)
 {
     try {
-        platform::replaceFileContents(file, bytesWriter(data));
+        return platform::ChosenFile::ask(QFile::encodeName(path).toStdString(), [&](const platform::NameSeen& seen) {
+            return question
+                   && question(QFileInfo(path).fileName(),
+                               seen.link ? QFile::decodeName(seen.leadsTo.c_str()) : QString());
+        });
     } catch (const PdfError& error) {
-        throw ExportError::cannotWrite(QFile::decodeName(file.name().c_str()), saveFailureReason(error));
+        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
     }
 }
 
 HeldFolder chosenFolder(const QString& path)
 {
-    const QString name = QFileInfo(path).fileName();
     try {
-        const platform::ChosenFile place = platform::ChosenFile::reach(QFile::encodeName(path).toStdString());
-        platform::FileDescriptor fd(
-            ::openat(place.folder(), place.name().c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (fd.fd < 0) throw FileSystemError(errno, "open " + place.path());
-        return {std::move(fd), QFile::decodeName(place.path().c_str())};
+        platform::HeldName place = platform::reachChosenFolder(QFile::encodeName(path).toStdString());
+        return {std::move(place.folder), QFile::decodeName(place.folderPath.c_str())};
     } catch (const PdfError& error) {
-        // The root, or a path that ends in "..": a folder all the same, the
-        // one the walk holds.
-        if (error.systemError() == EISDIR) {
-            platform::WalkedPath walked = platform::walkPath(QFile::encodeName(path).toStdString());
-            if (walked.end == platform::WalkedPath::End::reached && walked.name.empty())
-                return {std::move(walked.folder), QFile::decodeName(walked.folderPath.c_str())};
-        }
-        throw ExportError::cannotWrite(name, saveFailureReason(error));
-    } catch (const FileSystemError& error) {
-        throw ExportError::cannotWrite(name, saveFailureReason(error));
+        throw ExportError::cannotWrite(QFileInfo(path).fileName(), saveFailureReason(error));
     }
 }
 
@@ -458,9 +450,65 @@ WorkFolder::WorkFolder(const HeldFolder& beside)
     }
 }
 
-WorkFolder::~WorkFolder()
+WorkFolder::~WorkFolder() { remove(); }
+
+int WorkFolder::makeFolder(int in, const std::string& name)
 {
-    if (parent_.fd >= 0) platform::FileMoves::removeTreeAt(parent_.fd, name_);
+    if (::mkdirat(in, name.c_str(), 0777) != 0) throw FileSystemError(errno, "create " + name);
+    platform::FileDescriptor held(::openat(in, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (held.fd < 0 || ::fstat(held.fd, &st) != 0) throw FileSystemError(errno, "open " + name);
+    made_.push_back({in, name, platform::FileIdentity::of(st), true});
+    held_.push_back(std::move(held));
+    return held_.back().fd;
+}
+
+void WorkFolder::writeNewFile(int in, const std::string& name, const QByteArray& bytes)
+{
+    platform::FileDescriptor file(::openat(in, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    struct stat st {};
+    int error = file.fd < 0 || ::fstat(file.fd, &st) != 0 ? errno : 0;
+    if (!error) made_.push_back({in, name, platform::FileIdentity::of(st), false});
+    if (!error) error = platform::writeAllAt(file.fd, bytes.constData(), std::size_t(bytes.size()), 0);
+    if (!error && ::fsync(file.fd) != 0) error = errno;
+    if (!error) error = file.close();
+    if (error)
+        throw ExportError::cannotWrite(QFile::decodeName(name.c_str()),
+                                       saveFailureReason(FileSystemError(error, "write " + name)));
+}
+
+int WorkFolder::moveOut(int in, const std::string& name, int to, const std::string& newName)
+{
+    if (::renameat2(in, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) != 0) return errno;
+    // All it made went with it: the user's now.
+    made_.clear();
+    return 0;
+}
+
+bool WorkFolder::remove()
+{
+    if (std::exchange(removed_, true) || parent_.fd < 0) return true;
+    // Last made, first removed; each only while its name in the folder it
+    // was made in (held) still leads to it.
+    for (auto made = made_.rbegin(); made != made_.rend(); ++made) {
+        struct stat st {};
+        if (::fstatat(made->in, made->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && platform::FileIdentity::of(st) == made->identity)
+            ::unlinkat(made->in, made->name.c_str(), made->folder ? AT_REMOVEDIR : 0);
+    }
+    made_.clear();
+    // Itself, emptied, only while its name still leads to it: another user
+    // may have renamed it, and put a folder of the user's at its name.
+    struct stat own {
+    }, there{};
+    if (::fstat(fd_.fd, &own) != 0) return false;
+    if (::fstatat(parent_.fd, name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0
+        || platform::FileIdentity::of(there) != platform::FileIdentity::of(own))
+        return false;
+    // Removing a folder takes it empty: were it exchanged in the meantime
+    // for one that holds anything, that stays.
+    ::unlinkat(parent_.fd, name_.c_str(), AT_REMOVEDIR);
+    return true;
 }
 
 QString freeFolderName(int folder, const QString& name)

@@ -4,6 +4,7 @@
 // text, image files and atomic writes. No state; every operation may run on
 // any thread, and none changes the document it reads.
 #include "QuarnKit/Export/ExportSettings.h"
+#include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/PageRender.h"
 
 #include "Platform/FileDescriptor.h"
@@ -109,20 +110,26 @@ QByteArray imageData(const platform::PdfDocument& doc, const std::vector<int>& p
 
 // ------------------------------------------------------------ files
 
-// Writes the bytes as a save writes a document (platform::replaceFileContents):
-// a new file beside `path`, flushed, then renamed into place, keeping the
-// mode of the file it replaces, never through another user's link. Throws
+// Writes the bytes as a save writes a document (platform::replaceFileContents)
+// into the file its question saw: a new file beside it, flushed, then put in
+// place of the file the question saw there (or where nothing was), keeping
+// its mode, never through another user's link. Throws
 // ExportError::cannotWrite naming the file.
-void writeFile(const QByteArray& data, const QString& path);
+void writeFile(const QByteArray& data, const platform::ChosenFile& file);
 // The same with the contents made as they are written (`write` fills the
 // empty file open at its descriptor); what `write` throws passes on.
-void writeFile(const QString& path, const platform::ContentsWriter& write);
-// The same into a file of a folder already held.
-void writeFile(const QByteArray& data, const platform::ChosenFile& file);
+void writeFile(const platform::ChosenFile& file, const platform::ContentsWriter& write);
 // Writes PDF bytes a save made and read back (pdfBytes) as writeFile does,
 // and reads the file back before it replaces anything: it must hold those
 // very bytes (platform::checkFileHolds). Throws ExportError::cannotWrite.
-void writePdfFile(const QByteArray& data, const QString& path);
+void writePdfFile(const QByteArray& data, const platform::ChosenFile& file);
+
+// The file at `path` the user chose for an export, Print to a file or
+// Extract Pages, as quarnkit::chooseFile makes it: `question` is asked about
+// a file or a link at the name; none when the user declined. Throws
+// ExportError::cannotWrite naming the file, with the reason a write there
+// would fail for (saveFailureReason).
+std::optional<platform::ChosenFile> chooseFile(const QString& path, const ReplaceQuestion& question);
 
 // A folder held open, and its path for what is shown.
 struct HeldFolder {
@@ -130,14 +137,16 @@ struct HeldFolder {
     QString path;
 };
 // The folder the user chose to put new files in, walked to once as a writer
-// walks (platform::ChosenFile::reach): what is made in it is made through
-// this opening. Throws ExportError::cannotWrite naming it.
+// walks (platform::ChosenFile): what is made in it is made through this
+// opening. Throws ExportError::cannotWrite naming it.
 HeldFolder chosenFolder(const QString& path);
 
 // A new folder for an export's temporary output on the volume of `beside`,
 // so that the last move is a rename: in the user's private folder when that
-// is on the same volume, else a hidden one in `beside`. Removed with all it
-// holds when it goes. Throws FileSystemError.
+// is on the same volume, else a hidden one in `beside`. It removes only what
+// it made, through the descriptors it made it with: the files and folders it
+// made that are still in it, then itself, only while its name still leads
+// to it (another user may rename what is in `beside`). Throws FileSystemError.
 class WorkFolder {
 public:
     explicit WorkFolder(const HeldFolder& beside);
@@ -146,12 +155,34 @@ public:
     WorkFolder& operator=(const WorkFolder&) = delete;
     int fd() const { return fd_.fd; }
     const QString& path() const { return path_; }
+    // Makes the folder `name` in `in` (this one, or a folder made here) and
+    // holds it: its descriptor (O_PATH). Throws FileSystemError.
+    int makeFolder(int in, const std::string& name);
+    // Writes `bytes` as the new file `name` in `in` (a folder made here),
+    // synced. Throws ExportError::cannotWrite naming it.
+    void writeNewFile(int in, const std::string& name, const QByteArray& bytes);
+    // Moves the folder `name` made in `in` to `to`'s `newName`, where there is
+    // nothing (renameat2 RENAME_NOREPLACE); 0 or the errno. Moved, it and
+    // what it holds are no longer removed.
+    int moveOut(int in, const std::string& name, int to, const std::string& newName);
+    // Removes what it made; false when its name no longer led to it, so that
+    // it stays, empty, wherever it is now. At most once (the destructor then does nothing).
+    bool remove();
 
 private:
+    struct Made {
+        int in; // the folder it was made in, held below
+        std::string name;
+        platform::FileIdentity identity;
+        bool folder;
+    };
     platform::FileDescriptor parent_;
     std::string name_;
     platform::FileDescriptor fd_;
     QString path_;
+    std::vector<Made> made_;
+    std::vector<platform::FileDescriptor> held_; // the folders made here
+    bool removed_ = false;
 };
 
 // `name`, or "name 2", "name 3", … whichever nothing in the folder open at

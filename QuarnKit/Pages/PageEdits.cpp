@@ -68,12 +68,16 @@ std::optional<PageEdit> insertBlank(QuarnDocument& document, int index)
         [](const PageEdit&) { return QObject::tr("Insert Blank Page"); });
 }
 
-std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, const QString& path)
+std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, ChosenFile file,
+                                  bool lossAccepted)
 {
-    return [snapshot = std::shared_ptr<const PdfDocument>(pdfOf(document)->copy()), pages, path] {
+    return [snapshot = std::shared_ptr<const PdfDocument>(pdfOf(document)->copy()), pages, file = std::move(file),
+            lossAccepted] {
+        if (copyNeedsLossQuestion(*snapshot, lossAccepted))
+            throw DocumentError(DocumentError::Code::fileWriteCopyShowsLess, "the copy may show less than the file");
         const auto extracted = PageEditor::extract(pages, *snapshot);
         if (!extracted || extracted->pageCount() == 0) return false;
-        extracted->saveToFile(path.toStdString());
+        extracted->saveToFile(file);
         return true;
     };
 }

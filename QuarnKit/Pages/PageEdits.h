@@ -31,11 +31,13 @@ std::optional<PageEdit> insert(QuarnDocument& document, const std::vector<Source
 // A blank page after `index` (at the start of a document without pages): "Insert Blank Page".
 std::optional<PageEdit> insertBlank(QuarnDocument& document, int index);
 
-// Extract's file, written atomically to `path` by a job that any thread may
+// Extract's file, written atomically to `file` (as its question saw it) by a job that any thread may
 // run: the pages as they are now (their snapshot is taken here, and throws
 // when it cannot be). The document is not changed and no step is recorded.
 // The job returns false when no page came out and throws when the file
-// cannot be written.
-std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, const QString& path);
+// cannot be written, and DocumentError(fileWriteCopyShowsLess) when the user
+// must be asked first (copyNeedsLossQuestion, with `lossAccepted`).
+std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, ChosenFile file,
+                                  bool lossAccepted = true);
 
 } // namespace quarnkit::PageEdits

@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportSettings.h"
+#include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Export/PageRender.h"
 
 #include <QFile>
@@ -47,10 +48,12 @@ QRectF printArea(const QSizeF& sheet, double unitsPerPoint)
 }
 
 std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet,
-                                          QString path)
+                                          ChosenFile file, bool lossAccepted)
 {
-    return [pdf = pdfOf(document), pages = std::move(pages), sheet, path = std::move(path)]() -> PrintOutcome {
+    return [pdf = pdfOf(document), pages = std::move(pages), sheet, file = std::move(file),
+            lossAccepted]() -> PrintOutcome {
         try {
+            if (copyNeedsLossQuestion(*pdf, lossAccepted)) return {false, {}, true};
             const QRectF area = printArea(sheet, 1);
             if (pages.empty() || area.isEmpty()) return {};
             const std::shared_ptr<platform::PdfDocument> source = pdf->copy();
@@ -73,7 +76,7 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
             }
             if (out->pageCount() != int(pages.size())) return {};
             try {
-                out->saveToFile(QFile::encodeName(path).toStdString());
+                out->saveToFile(file);
             } catch (const platform::PdfError& error) {
                 // Told as a save of the same file is told.
                 return {false, Exporter::saveFailureReason(error)};
@@ -86,12 +89,12 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
     };
 }
 
-std::optional<QString> printFileProblem(const QString& path)
+std::optional<ChosenFile> choosePrintFile(const QString& path, const ReplaceQuestion& question, QString* problem)
 {
     try {
-        platform::ChosenFile::reach(QFile::encodeName(path).toStdString()).check();
-    } catch (const platform::PdfError& error) {
-        return Exporter::saveFailureReason(error);
+        return Exporter::chooseFile(path, question);
+    } catch (const ExportError& error) {
+        *problem = error.reason();
     }
     return std::nullopt;
 }

@@ -13,6 +13,7 @@
 // Without FILE a 100-page document is built from the corpus's four-page
 // LaTeX sample in a temporary folder.
 #include "bench/BenchMachine.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Export/ExportJob.h"
@@ -46,7 +47,7 @@ bool buildDocument(int pages, const QString& path)
             platform::appendPages(*big, *sample, 0, count);
             have += count;
         }
-        big->saveToFile(path.toStdString());
+        big->saveToFile(*platform::ChosenFile::ask(path.toStdString(), [](const platform::NameSeen&) { return true; }));
         return true;
     } catch (const platform::PdfError&) {
         std::fprintf(stderr, "cannot build the document from the corpus\n");
@@ -64,7 +65,10 @@ double ravlenSeconds(const QString& file, const QString& folder)
     settings.dpi = 150;
     settings.baseName = "Bench";
     for (int i = 0; i < doc->pageCount(); ++i) settings.pages.push_back(i);
-    quarnkit::ExportJob::run(settings, doc, folder, {});
+    quarnkit::ExportJob::run(
+        settings, doc,
+        *quarnkit::ExportDestination::choose(settings, folder, [](const QString&, const QString&) { return true; }),
+        {});
     return clock.nsecsElapsed() / 1e9;
 }
 

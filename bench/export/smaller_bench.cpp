@@ -68,7 +68,10 @@ Row ravlen(const QString& file, const QString& out, quarnkit::ExportFormat forma
         settings.format = format;
         settings.baseName = "Bench";
         for (int i = 0; i < doc->pageCount(); ++i) settings.pages.push_back(i);
-        quarnkit::ExportJob::run(settings, doc, out, {});
+        quarnkit::ExportJob::run(
+            settings, doc,
+            *quarnkit::ExportDestination::choose(settings, out, [](const QString&, const QString&) { return true; }),
+            {});
     } catch (const std::exception& error) {
         std::fprintf(stderr, "ravlen: %s\n", error.what());
         return {};

@@ -14,6 +14,7 @@
 // (1,000) is built there by repeating the corpus's four-page LaTeX sample,
 // on every page of which WORD ("information") occurs.
 #include "bench/BenchMachine.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "QuarnKit/Document/DocumentSearch.h"
@@ -50,7 +51,7 @@ bool buildLongDocument(int pages, const std::string& path)
             platform::appendPages(*big, *sample, 0, count);
             have += count;
         }
-        big->saveToFile(path);
+        big->saveToFile(*platform::ChosenFile::ask(path, [](const platform::NameSeen&) { return true; }));
         return true;
     } catch (const platform::PdfError& error) {
         std::fprintf(stderr, "cannot build the document from %s\n", source.c_str());

@@ -29,6 +29,7 @@
 // is built there by repeating the sample PDFs of the corpus, each repetition
 // copying its pages afresh; the measuring then runs in a fresh process.
 #include "bench/BenchMachine.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageGeometries.h"
@@ -95,7 +96,7 @@ bool buildLongDocument(int pages, const std::string& path)
             i = sources.size() - 1;
         }
     }
-    big->saveToFile(path);
+    big->saveToFile(*platform::ChosenFile::ask(path, [](const platform::NameSeen&) { return true; }));
     return true;
 }
 
@@ -329,7 +330,8 @@ int main(int argc, char** argv)
         timer.restart();
         beat.start();
         heartbeat.start();
-        saver.start(document, target);
+        saver.start(document, *platform::ChosenFile::ask(QFile::encodeName(target).toStdString(),
+                                                         [](const platform::NameSeen&) { return true; }));
         const quarnkit::DocumentSaver::Outcome outcome = saver.waitForFinished();
         heartbeat.stop();
         longestStall = std::max(longestStall, beat.nsecsElapsed() / 1e6);

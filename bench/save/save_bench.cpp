@@ -14,6 +14,7 @@
 // Without FILE, or when FILE does not exist yet, a document of N pages
 // (5,000) is built there from the corpus by ravlen-makebig.
 #include "Platform/PdfAnnotations.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 
 #include <QDir>
@@ -62,7 +63,9 @@ bool timeSaves(const QString& path, const QString& out, int runs, const char* na
             QElapsedTimer timer;
             timer.start();
             try {
-                doc->saveToFile(QFile::encodeName(out).toStdString(), options);
+                doc->saveToFile(*platform::ChosenFile::ask(QFile::encodeName(out).toStdString(),
+                                                           [](const platform::NameSeen&) { return true; }),
+                                options);
             } catch (const platform::PdfError& e) {
                 std::fprintf(stderr, "saving %s: %s\n", qPrintable(path), e.what());
                 return false;

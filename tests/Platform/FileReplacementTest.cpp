@@ -40,7 +40,7 @@ const bool kRoot = ::geteuid() == 0;
 int replaceWith(const QString& path, const QByteArray& bytes, const std::function<void(int fd)>& whileWriting = {})
 {
     try {
-        platform::replaceFileContents(QFile::encodeName(path).toStdString(), [&](int fd) {
+        platform::replaceFileContents(testsupport::chosen(path), [&](int fd) {
             if (whileWriting) whileWriting(fd);
             if (const int error = platform::writeAllAt(fd, bytes.constData(), std::size_t(bytes.size()), 0))
                 throw PdfError(PdfErrorCode::io, "cannot write", error);
@@ -182,8 +182,8 @@ TEST(FileReplacement, ANameAnotherUserCouldHaveAimedIsNotUsed)
         {"my link with a second name, in my own folder", S_IFLNK, me, 2, me, 0755, false, NameUse::use, false},
         {"my link with a second name, in my own folder others may write", S_IFLNK, me, 2, me, 02775, false,
          NameUse::foreignLink, false},
-        {"my link with one name, in a sticky folder all may write", S_IFLNK, me, 1, 0, 01777, false, NameUse::use,
-         false},
+        {"my link with one name, in a sticky folder all may write", S_IFLNK, me, 1, 0, 01777, false,
+         NameUse::foreignLink, false},
         // There, the user's own file in another's folder is not written in
         // place: its other name may have gone before the names are counted.
         {"my file with one name, in another's folder, in place, links not protected", S_IFREG, me, 1, owner, 0755, true,
@@ -257,8 +257,11 @@ TEST(FileReplacement, TheKernelsHardLinkProtectionIsReadAsItSays)
 // folder, or into their own folder; nor a second name another user gave it
 // (ln -P, where the kernel lets them link what is not theirs) in a folder
 // they may write, the user's own included. Root's link where only root
-// writes is followed, as is the user's own where only they write, or in a
-// sticky folder. The refusal names the link. The user is nobody, in a child.
+// writes is followed, as is the user's own where only they write; in a
+// sticky folder of root's only at the name, once the question named it and
+// where it leads (anyone may move an entry into a sticky folder), and in
+// another user's sticky folder not at all (its owner may rename any entry).
+// The refusal names the link. The user is nobody, in a child.
 TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
 {
     using testsupport::kOtherUser;
@@ -293,7 +296,11 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         {"the user's own, in a folder all may write", "box", "", "box/report.pdf", 0777, kUser, kUser, false},
         {"the user's own, in the user's folder only they may write", "report.pdf", "/report.pdf", "report.pdf", 0755,
          kUser, kUser, true},
-        {"the user's own, in a sticky folder", "box", "", "box/report.pdf", 01777, 0, kUser, true},
+        {"the user's own, on the way, in a sticky folder", "box", "", "box/report.pdf", 01777, 0, kUser, false},
+        {"the user's own, at the name, in a sticky folder", "report.pdf", "/report.pdf", "report.pdf", 01777, 0, kUser,
+         true},
+        {"the user's own, at the name, in another user's sticky folder", "report.pdf", "/report.pdf", "report.pdf",
+         01777, kOtherUser, kUser, false},
         {"the user's own, with a second name in another user's folder", "report.pdf", "/report.pdf", "report.pdf", 0755,
          kOtherUser, kUser, false, true},
         {"the user's own, with a second name in a sticky folder", "box", "", "box/report.pdf", 01777, 0, kUser, false,
@@ -321,9 +328,14 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
         ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), c.folderMode), 0);
 
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
-            std::string named;
+            std::string named, asked;
             try {
-                platform::replaceFileContents(QFile::encodeName(shared + '/' + c.written).toStdString(), [](int fd) {
+                const auto file = platform::ChosenFile::ask(QFile::encodeName(shared + '/' + c.written).toStdString(),
+                                                            [&](const platform::NameSeen& seen) {
+                                                                asked = seen.leadsTo;
+                                                                return true;
+                                                            });
+                platform::replaceFileContents(*file, [](int fd) {
                     if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
                 });
             } catch (const platform::ForeignName& refused) {
@@ -332,6 +344,10 @@ TEST(FileReplacement, EachLinkOnTheWayIsFollowedOnlyAsTheRuleSays)
                 ADD_FAILURE() << error.what();
             }
             EXPECT_EQ(named, c.followed ? "" : c.link);
+            // A link followed at the name is named to the user, with where it leads.
+            if (c.followed && std::string(c.written) == c.link) {
+                EXPECT_EQ(asked, QFile::encodeName(home.filePath("report.pdf")).toStdString());
+            }
         }));
         EXPECT_EQ(readFile(home.filePath("report.pdf")), c.followed ? "%PDF" : "");
         EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 1);
@@ -496,12 +512,14 @@ TEST(FileReplacement, AWriteInPlaceGoesOnlyIntoTheFileTheUserMeant)
             NameUse refusal = NameUse::use;
             try {
                 if (document) {
-                    platform::PdfSaveOptions options;
-                    options.sameFile = true;
-                    document->saveToFile(named.toStdString(), options);
+                    const auto own = document->ownFile();
+                    document->saveToFile(
+                        platform::ChosenFile::expecting(named.toStdString(), {dev_t(own->first), ino_t(own->second)}));
                 } else {
-                    platform::ChosenFile file = platform::ChosenFile::reach(named.toStdString());
-                    if (c.through == Through::save) file.expect(platform::FileIdentity::of(opened));
+                    platform::ChosenFile file =
+                        c.through == Through::save
+                            ? platform::ChosenFile::expecting(named.toStdString(), platform::FileIdentity::of(opened))
+                            : testsupport::chosen(named.toStdString());
                     platform::replaceFileContents(file, [](int fd) {
                         if (platform::writeAllAt(fd, "%PDF", 4, 0) != 0) throw PdfError(PdfErrorCode::io, "write");
                     });
@@ -581,9 +599,7 @@ TEST(FileReplacement, AFilePutAtTheNameWhileTheNewOneIsWrittenStays)
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
             bool replaced = false;
             try {
-                platform::ChosenFile file = platform::ChosenFile::reach(named.toStdString());
-                struct stat there = {};
-                if (c.meant == Meant::fileThere && file.lookAt(&there)) file.expect(platform::FileIdentity::of(there));
+                platform::ChosenFile file = testsupport::chosen(named.toStdString());
                 if (c.meant == Meant::nothing) file.expectNothing();
                 platform::replaceFileContents(file, [&](int fd) {
                     if (c.putMeanwhile)
@@ -629,14 +645,16 @@ TEST(FileReplacement, ANewNameIsMadeThereWhateverIsMovedToItAfterTheQuestion)
         ASSERT_TRUE(::chmod(QFile::encodeName(dir.path()), 0755) == 0 && ::mkdir(drop, 01777) == 0
                     && ::chmod(drop, 01777) == 0 && ::chown(drop, owner, owner) == 0);
         ASSERT_TRUE(::mkdir(mine, 0700) == 0 && ::chown(mine, kUser, kUser) == 0);
-        ASSERT_TRUE(!moved
-                    || (::symlink(mine + "/new.pdf", QFile::encodeName(named)) == 0
-                        && ::lchown(QFile::encodeName(named), kUser, kUser) == 0));
         EXPECT_TRUE(testsupport::asUser(kUser, [&] {
-            platform::PdfSaveOptions options;
-            options.overwriting.emplace(0, 0); // what the question found: nothing
+            // What the question found: nothing; the link comes after.
+            const platform::ChosenFile file = testsupport::chosen(named);
+            testsupport::asRoot([&] {
+                ASSERT_TRUE(!moved
+                            || (::symlink(mine + "/new.pdf", QFile::encodeName(named)) == 0
+                                && ::lchown(QFile::encodeName(named), kUser, kUser) == 0));
+            });
             try {
-                platform::PdfDocument::openBytes(testsupport::makeTextPdf(1))->saveToFile(named.toStdString(), options);
+                platform::PdfDocument::openBytes(testsupport::makeTextPdf(1))->saveToFile(file);
                 EXPECT_FALSE(moved);
             } catch (const PdfError& error) {
                 EXPECT_TRUE(moved && error.code() == PdfErrorCode::fileReplaced) << error.what();

@@ -103,7 +103,7 @@ int darkPixelsByPoppler(const QString& pdf, const PdfDocument& doc, int page, co
 int darkPixelsByPoppler(const PdfDocument& doc, int page, const platform::PdfRect& rect, const QTemporaryDir& dir)
 {
     const QString pdf = dir.filePath(QStringLiteral("poppler.pdf"));
-    doc.saveToFile(pdf.toStdString());
+    doc.saveToFile(testsupport::chosen(pdf.toStdString()));
     return darkPixelsByPoppler(pdf, doc, page, rect, dir);
 }
 
@@ -111,7 +111,7 @@ int darkPixelsByPoppler(const PdfDocument& doc, int page, const platform::PdfRec
 std::shared_ptr<PdfDocument> saveAndReopen(const PdfDocument& doc, const QTemporaryDir& dir)
 {
     const std::string path = dir.filePath(QStringLiteral("filled.pdf")).toStdString();
-    doc.saveToFile(path);
+    doc.saveToFile(testsupport::chosen(path));
     return PdfDocument::openFile(path);
 }
 
@@ -737,7 +737,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
             }
             if (road == retitled) doc->setInfoString("Title", "Another title");
             if (road == ticksaved) {
-                doc->saveToFile(path.toStdString());
+                doc->saveToFile(testsupport::chosen(path.toStdString()));
                 doc = PdfDocument::openFile(path.toStdString());
             }
             if (road == ticked || road == ticksaved || road == unticked) {
@@ -760,7 +760,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
             if (road == window) {
                 EXPECT_EQ(formWords(QString::fromStdString(doc->displayList(0)->textPage().text())), inWindow);
             } else {
-                doc->saveToFile(path.toStdString());
+                doc->saveToFile(testsupport::chosen(path.toStdString()));
                 drawn = popplerDrawing(path, dir);
                 EXPECT_EQ(popplerWords(path), road == typed                          ? words + " Hello World"
                                               : road == flattened || road == printed ? inWindow
@@ -772,7 +772,7 @@ TEST(PdfForms, AFormShowsInOtherReadersWhatItShowedBefore)
                     platform::PdfSaveOptions copy;
                     copy.encryption = platform::PdfSaveOptions::Encryption::none;
                     doc->save(copy);
-                    doc->saveToFile(path.toStdString());
+                    doc->saveToFile(testsupport::chosen(path.toStdString()));
                     EXPECT_EQ(formWords(QString::fromStdString(doc->displayList(0)->textPage().text())), inWindow);
                 }
                 const QByteArray saved = testsupport::readFile(path);
@@ -888,7 +888,7 @@ TEST(PdfForms, ASignedFormThatAsksReadersToDrawShowsItsValues)
     // A save in place leaves the signed bytes and the fields as they were,
     // and the window still shows the values.
     const QString path = testsupport::writeFile(dir, "saved.pdf", bytes);
-    doc->saveToFile(path.toStdString());
+    doc->saveToFile(testsupport::chosen(path.toStdString()));
     const QByteArray saved = testsupport::readFile(path);
     EXPECT_TRUE(saved.startsWith(bytes));
     EXPECT_TRUE(testsupport::signaturesValid(path));
@@ -1062,7 +1062,7 @@ TEST(PdfForms, APasswordIsDrawnOnlyAsItsMask)
             EXPECT_TRUE(holdsRun(shown, mask)) << shown;
 
             const QString saved = dir.filePath("saved.pdf");
-            doc->saveToFile(saved.toStdString());
+            doc->saveToFile(testsupport::chosen(saved.toStdString()));
             const std::string words = testsupport::runProgram("pdftotext", {"-q", saved, "-"}).toStdString();
             EXPECT_EQ(words.find(value), std::string::npos) << words;
             EXPECT_EQ(words.find("hidden"), std::string::npos) << words;

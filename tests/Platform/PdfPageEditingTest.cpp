@@ -441,7 +441,7 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         EXPECT_EQ(flattened(doc->outline()), c.read);
 
         const QString path = dir.filePath(QString::fromStdString(c.name) + ".pdf");
-        doc->saveToFile(path.toStdString());
+        doc->saveToFile(testsupport::chosen(path.toStdString()));
         QString said;
         EXPECT_EQ(mutoolOutline(path, &said), c.read) << said.toStdString();
         EXPECT_FALSE(said.contains("error")) << said.toStdString();
@@ -456,7 +456,7 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         insertPage(*doc, gone, c.deleted);
         EXPECT_EQ(flattened(doc->outline()), before);
         const QString back = dir.filePath(QString::fromStdString(c.name) + " back.pdf");
-        doc->saveToFile(back.toStdString());
+        doc->saveToFile(testsupport::chosen(back.toStdString()));
         EXPECT_EQ(mutoolOutline(back, &said), before) << said.toStdString();
         EXPECT_EQ(outlineTreeFaults(back).toStdString(), "");
 
@@ -476,7 +476,7 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         keepPages(*kept, others);
         EXPECT_EQ(flattened(kept->outline()), c.read);
         const QString keptPath = dir.filePath(QString::fromStdString(c.name) + " kept.pdf");
-        kept->saveToFile(keptPath.toStdString());
+        kept->saveToFile(testsupport::chosen(keptPath.toStdString()));
         EXPECT_EQ(mutoolOutline(keptPath, &said), c.read) << said.toStdString();
     }
 }

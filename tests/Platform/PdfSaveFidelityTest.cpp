@@ -63,7 +63,7 @@ void addMark(PdfDocument& doc)
 PdfErrorCode saveFailure(const PdfDocument& doc, const QString& path)
 {
     try {
-        doc.saveToFile(path.toStdString(), platform::PdfSaveOptions{});
+        doc.saveToFile(testsupport::chosen(path.toStdString()), platform::PdfSaveOptions{});
     } catch (const PdfError& error) {
         return error.code();
     }
@@ -171,7 +171,7 @@ TEST(PdfSaveFidelity, MarksNobodyEditedAreSavedAsTheFileHeldThem)
                     addMark(*doc);
                     ASSERT_FALSE(doc->render(0, 1.0).isNull());
                 }
-                doc->saveToFile(saved.toStdString(), fileSave());
+                doc->saveToFile(testsupport::chosen(saved.toStdString()), fileSave());
 
                 // Each earlier mark has no appearance, or one that is a stream.
                 for (int k = 1; k <= int(std::size(marks)); ++k) {
@@ -215,7 +215,7 @@ TEST(PdfSaveFidelity, AReadBackThatCannotDecideRefusesAndANewFileMayTakeTheWork)
     const QString other = dir.filePath("other.pdf");
     for (const QString& target : {original, other}) {
         try {
-            doc->saveToFile(target.toStdString(), undecided);
+            doc->saveToFile(testsupport::chosen(target.toStdString()), undecided);
             ADD_FAILURE() << "written unchecked: " << target.toStdString();
         } catch (const PdfError& error) {
             EXPECT_EQ(error.code(), PdfErrorCode::unverifiedCopy);
@@ -224,11 +224,11 @@ TEST(PdfSaveFidelity, AReadBackThatCannotDecideRefusesAndANewFileMayTakeTheWork)
     EXPECT_EQ(testsupport::readFile(original), bytes);
     EXPECT_FALSE(QFile::exists(other));
     undecided.unverifiedAccepted = true;
-    doc->saveToFile(other.toStdString(), undecided);
+    doc->saveToFile(testsupport::chosen(other.toStdString()), undecided);
     EXPECT_TRUE(popplerText(other).contains("Undecided"));
     EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(other.toStdString()), 0).size(), 1u);
     try {
-        doc->saveToFile(original.toStdString(), undecided);
+        doc->saveToFile(testsupport::chosen(original.toStdString()), undecided);
         ADD_FAILURE() << "a file was replaced unchecked";
     } catch (const PdfError& error) {
         EXPECT_EQ(error.code(), PdfErrorCode::unverifiedCopy);
@@ -272,7 +272,7 @@ TEST(PdfSaveFidelity, AReadBackOnAMachineThatRefusesItThreadsStillDecides)
                 for (std::thread& thread : started) thread.join();
             }
             try {
-                doc->saveToFile(saved.toStdString(), fileSave());
+                doc->saveToFile(testsupport::chosen(saved.toStdString()), fileSave());
             } catch (const std::exception& error) {
                 ADD_FAILURE() << "refused: " << error.what();
             }
@@ -309,7 +309,7 @@ TEST(PdfSaveFidelity, APageTreeRebuiltFromALoopKeepsWhatItsPagesInherit)
     EXPECT_NE(doc->textPage(0).text().find("Testcase: Pages loop"), std::string::npos);
 
     addMark(*doc);
-    doc->saveToFile(original.toStdString(), fileSave());
+    doc->saveToFile(testsupport::chosen(original.toStdString()), fileSave());
     const QString info = popplerInfo(original);
     EXPECT_TRUE(info.contains(QRegularExpression("Pages: +1\\n"))) << info.toStdString();
     EXPECT_TRUE(info.contains("595 x 842")) << info.toStdString();
@@ -354,8 +354,8 @@ TEST(PdfSaveFidelity, ANameLongerThanTheEngineKeepsIsNeverCutOnOneSide)
             EXPECT_EQ(saveFailure(*doc, elsewhere), PdfErrorCode::namesTooLong);
             EXPECT_FALSE(QFile::exists(elsewhere));
         } else {
-            doc->saveToFile(original.toStdString(), fileSave());
-            doc->saveToFile(elsewhere.toStdString(), fileSave());
+            doc->saveToFile(testsupport::chosen(original.toStdString()), fileSave());
+            doc->saveToFile(testsupport::chosen(elsewhere.toStdString()), fileSave());
             for (const QString& saved : {original, elsewhere}) {
                 EXPECT_TRUE(testsupport::readFile(saved).startsWith(bytes));
                 EXPECT_TRUE(popplerText(saved).contains("Long name")) << saved.toStdString();
@@ -527,7 +527,7 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                 faulty.compress = c.compress;
                 faulty.beforeReadBack = [&](int fd) { c.fault(fd, bytes); };
                 try {
-                    doc->saveToFile(target.toStdString(), faulty);
+                    doc->saveToFile(testsupport::chosen(target.toStdString()), faulty);
                     ADD_FAILURE() << "a file that does not read back was written";
                 } catch (const PdfError& error) {
                     EXPECT_EQ(error.code(), c.refused) << error.what();
@@ -544,7 +544,7 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                         if (writes++ == 0) c.fault(fd, bytes);
                     };
                     try {
-                        doc->saveToFile(target.toStdString(), faultyOnce);
+                        doc->saveToFile(testsupport::chosen(target.toStdString()), faultyOnce);
                     } catch (const PdfError& error) {
                         ADD_FAILURE() << "the update was refused: " << error.what();
                     }
@@ -582,7 +582,7 @@ TEST(PdfSaveFidelity, AWriteThatDoesNotReadBackLeavesTheFileAsItWas)
                 }
                 // Unchecked, the fault reaches the file.
                 faulty.readBack = false;
-                doc->saveToFile(target.toStdString(), faulty);
+                doc->saveToFile(testsupport::chosen(target.toStdString()), faulty);
                 EXPECT_NE(testsupport::readFile(target), bytes);
             }
         }
@@ -729,8 +729,8 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
             platform::PdfSaveOptions asking = fileSave();
             asking.lossAccepted = false;
             try {
-                doc->saveToFile(original.toStdString(), fileSave());
-                doc->saveToFile(elsewhere.toStdString(), asking);
+                doc->saveToFile(testsupport::chosen(original.toStdString()), fileSave());
+                doc->saveToFile(testsupport::chosen(elsewhere.toStdString()), asking);
             } catch (const PdfError& error) {
                 ADD_FAILURE() << "refused: " << error.what();
                 continue;
@@ -762,13 +762,13 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         platform::PdfSaveOptions asking = fileSave();
         asking.lossAccepted = false;
         try {
-            doc->saveToFile(elsewhere.toStdString(), asking);
+            doc->saveToFile(testsupport::chosen(elsewhere.toStdString()), asking);
             ADD_FAILURE() << "a copy that may show less was written without asking";
         } catch (const PdfError& error) {
             EXPECT_EQ(error.code(), PdfErrorCode::lossyCopy);
         }
         EXPECT_FALSE(QFile::exists(elsewhere));
-        doc->saveToFile(elsewhere.toStdString(), fileSave());
+        doc->saveToFile(testsupport::chosen(elsewhere.toStdString()), fileSave());
         EXPECT_EQ(PdfAnnotations::list(*PdfDocument::openFile(elsewhere.toStdString()), 0).size(), 1u);
         const QString pages = QString("Pages: +%1\n").arg(doc->pageCount());
         EXPECT_TRUE(popplerInfo(elsewhere).contains(QRegularExpression(pages))) << popplerInfo(elsewhere).toStdString();
@@ -782,7 +782,7 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
         testsupport::writeFile(dir, "sound.pdf", objectStreamPdf("Sound stream", font("600"), font("600")));
     auto doc = PdfDocument::openFile(sound.toStdString());
     addMark(*doc);
-    doc->saveToFile(sound.toStdString(), fileSave());
+    doc->saveToFile(testsupport::chosen(sound.toStdString()), fileSave());
     EXPECT_TRUE(popplerText(sound).contains("Sound stream"));
 }
 
@@ -914,8 +914,8 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
             asking.lossAccepted = false;
             const QString elsewhere = dir.filePath("elsewhere.pdf");
             try {
-                doc->saveToFile(original.toStdString(), fileSave());
-                doc->saveToFile(elsewhere.toStdString(), asking);
+                doc->saveToFile(testsupport::chosen(original.toStdString()), fileSave());
+                doc->saveToFile(testsupport::chosen(elsewhere.toStdString()), asking);
             } catch (const PdfError& error) {
                 ADD_FAILURE() << "refused: " << error.what();
                 continue;
@@ -936,7 +936,8 @@ TEST(PdfSaveFidelity, WhatTheEngineOnlyWarnsAboutIsSavedOverWithTheMark)
             // The saved file, opened and saved again, as the user's next session does.
             const QString again = dir.filePath("again.pdf");
             try {
-                PdfDocument::openFile(original.toStdString())->saveToFile(again.toStdString(), fileSave());
+                PdfDocument::openFile(original.toStdString())
+                    ->saveToFile(testsupport::chosen(again.toStdString()), fileSave());
             } catch (const PdfError& error) {
                 ADD_FAILURE() << "not saved again: " << error.what();
                 continue;
@@ -1121,7 +1122,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
         {
             auto doc = open(f.path);
             addMark(*doc);
-            doc->saveToFile(plain.toStdString(), fileSave());
+            doc->saveToFile(testsupport::chosen(plain.toStdString()), fileSave());
         }
         const int marksBefore = int(PdfAnnotations::list(*open(f.path), 0).size());
         // Written before the user's change, or after it: then the copy holds
@@ -1134,7 +1135,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
                 const QByteArray written = road.write(*doc);
                 if (!markedFirst) addMark(*doc);
                 const QString saved = dir.filePath("saved.pdf");
-                doc->saveToFile(saved.toStdString(), fileSave());
+                doc->saveToFile(testsupport::chosen(saved.toStdString()), fileSave());
                 if (f.aes) {
                     // Encrypted from random starts, the bytes differ; where they lie does not.
                     EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
@@ -1159,7 +1160,7 @@ TEST(PdfSaveFidelity, ACopyMadeFromTheOpenDocumentLeavesItsNextSaveAsTheFileWas)
                     auto reopened = open(copy);
                     addMark(*reopened);
                     try {
-                        reopened->saveToFile(copy.toStdString(), fileSave());
+                        reopened->saveToFile(testsupport::chosen(copy.toStdString()), fileSave());
                     } catch (const PdfError& error) {
                         ADD_FAILURE() << "the copy was not saved: " << error.what();
                         continue;

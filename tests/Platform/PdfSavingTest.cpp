@@ -116,7 +116,7 @@ TEST(PdfSaving, AFileMuPdfMustRepairIsKeptAndItsMarksGoToAnotherFile)
     EXPECT_FALSE(doc->render(3, 0.5).isNull());
     // The repaired file may hold more than MuPDF read: it is not written over.
     try {
-        doc->saveToFile(path.toStdString());
+        doc->saveToFile(testsupport::chosen(path.toStdString()));
         ADD_FAILURE() << "the repaired file was written over";
     } catch (const PdfError& error) {
         EXPECT_EQ(error.code(), PdfErrorCode::repairedFile);
@@ -124,7 +124,7 @@ TEST(PdfSaving, AFileMuPdfMustRepairIsKeptAndItsMarksGoToAnotherFile)
     EXPECT_EQ(readFile(path), damaged);
 
     const QString copy = dir.filePath("copy.pdf");
-    doc->saveToFile(copy.toStdString());
+    doc->saveToFile(testsupport::chosen(copy.toStdString()));
     auto reopened = PdfDocument::openFile(copy.toStdString());
     EXPECT_EQ(reopened->pageCount(), 4);
     EXPECT_EQ(countSquares(*reopened, 0), 1);
@@ -168,7 +168,7 @@ TEST(PdfSaving, AFirstEditOfAFileNotYetReadInFullSurvivesARepairDueLater)
             // Reading page 4 would rebuild the table now had the edit not read it first.
             EXPECT_FALSE(doc->render(3, 0.5).isNull());
             const QString copy = dir.filePath("copy.pdf");
-            ASSERT_NO_THROW(doc->saveToFile(copy.toStdString()));
+            ASSERT_NO_THROW(doc->saveToFile(testsupport::chosen(copy.toStdString())));
 
             auto reopened = PdfDocument::openFile(copy.toStdString());
             EXPECT_EQ(reopened->pageCount(), 4);
@@ -189,7 +189,7 @@ TEST(PdfSaving, AnUnreferencedObjectThatCannotBeParsedDoesNotStopASave)
 
     auto doc = PdfDocument::openFile(path.toStdString());
     PdfAnnotations::add(*doc, 1, square(30));
-    doc->saveToFile(path.toStdString(), collecting());
+    doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
 
     const QByteArray saved = readFile(path);
     EXPECT_FALSE(saved.contains("/Junk"));
@@ -208,18 +208,18 @@ TEST(PdfSaving, ADeletedMarkLeavesTheFileAndComesBackWithUndo)
     writeFile(path, testsupport::writePdf(fourPageObjects()));
     auto doc = PdfDocument::openFile(path.toStdString());
     const int num = PdfAnnotations::add(*doc, 0, square(20));
-    doc->saveToFile(path.toStdString(), collecting());
+    doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
     EXPECT_TRUE(holdsObject(readFile(path), num));
 
     const std::optional<int> index = PdfAnnotations::remove(*doc, 0, num);
     ASSERT_TRUE(index);
-    doc->saveToFile(path.toStdString(), collecting());
+    doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
     EXPECT_FALSE(holdsObject(readFile(path), num));
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 0);
 
     // Undo puts the same object back: it is still in the open document.
     ASSERT_TRUE(PdfAnnotations::insert(*doc, 0, num, *index));
-    doc->saveToFile(path.toStdString(), collecting());
+    doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
     EXPECT_TRUE(holdsObject(readFile(path), num));
     EXPECT_EQ(countSquares(*PdfDocument::openFile(path.toStdString()), 0), 1);
 }
@@ -272,7 +272,7 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
         if (!c.updated) {
             PdfAnnotations::add(*doc, 0, square(40));
             try {
-                doc->saveToFile(path.toStdString(), collecting());
+                doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
                 ADD_FAILURE() << "the signed file was written anew";
             } catch (const platform::PdfError& error) {
                 EXPECT_EQ(error.code(), platform::PdfErrorCode::signedRewrite) << error.what();
@@ -280,7 +280,7 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
             EXPECT_EQ(readFile(path), c.pdf);
             // Another file takes the document, the mark with it.
             const QString elsewhere = dir.filePath("elsewhere.pdf");
-            doc->saveToFile(elsewhere.toStdString(), collecting());
+            doc->saveToFile(testsupport::chosen(elsewhere.toStdString()), collecting());
             EXPECT_EQ(countSquares(*PdfDocument::openFile(elsewhere.toStdString()), 0), squares + 1);
             EXPECT_EQ(testsupport::signaturesValid(path), validForPoppler);
             EXPECT_TRUE(testsupport::signatureHolds(path));
@@ -289,18 +289,18 @@ TEST(PdfSaving, ASignedFileIsUpdatedIncrementallyAndStillVerifies)
         // A save with no change and a save with a new mark both keep the
         // signed bytes; so does Save As, after an export or not.
         try {
-            doc->saveToFile(path.toStdString(), collecting());
+            doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
             EXPECT_TRUE(readFile(path).startsWith(c.pdf));
             PdfAnnotations::add(*doc, 0, square(40));
             platform::PdfSaveOptions exporting;
             exporting.encryption = platform::PdfSaveOptions::Encryption::none;
             exporting.garbageCollect = true;
             EXPECT_FALSE(doc->save(exporting).isEmpty());
-            doc->saveToFile(dir.filePath("elsewhere.pdf").toStdString(), collecting());
-            doc->saveToFile(path.toStdString(), collecting());
+            doc->saveToFile(testsupport::chosen(dir.filePath("elsewhere.pdf").toStdString()), collecting());
+            doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
             // A second update chains onto the first.
             PdfAnnotations::add(*doc, 0, square(120));
-            doc->saveToFile(path.toStdString(), collecting());
+            doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
         } catch (const platform::PdfError& error) {
             ADD_FAILURE() << "refused: " << error.what();
             continue;
@@ -369,7 +369,7 @@ TEST(PdfSaving, MetadataTheEncryptionLeavesInTheClearStaysReadable)
         };
         auto doc = open();
         PdfAnnotations::add(*doc, 0, square(20));
-        doc->saveToFile(path.toStdString(), collecting());
+        doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
 
         EXPECT_TRUE(metadataReads());
         testsupport::runProgram("qpdf", {"--requires-password", path}, &exitCode);
@@ -428,7 +428,7 @@ TEST(PdfSaving, ACopyOfAnEncryptedFileOpensWithItsPassword)
             ASSERT_TRUE(doc->unlock(c.password.toStdString()));
         }
         PdfAnnotations::add(*doc, 0, square(20));
-        doc->saveToFile(copy.toStdString(), collecting());
+        doc->saveToFile(testsupport::chosen(copy.toStdString()), collecting());
 
         testsupport::runProgram("qpdf", {"--requires-password", copy}, &exitCode);
         EXPECT_EQ(exitCode, requiresPassword);
@@ -465,7 +465,7 @@ TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
 
     auto doc = PdfDocument::openFile(native);
     PdfAnnotations::add(*doc, 0, square(20));
-    doc->saveToFile(native);
+    doc->saveToFile(testsupport::chosen(native));
     struct stat after = {};
     ::stat(native.c_str(), &after);
     EXPECT_EQ(after.st_mode & 07777, 0640u);
@@ -478,7 +478,7 @@ TEST(PdfSaving, SavingKeepsModeOwnerAndGroupAndRefusesAReadOnlyFile)
     const QByteArray kept = readFile(path);
     PdfAnnotations::add(*doc, 1, square(20));
     try {
-        doc->saveToFile(native);
+        doc->saveToFile(testsupport::chosen(native));
         ADD_FAILURE() << "a 0400 file was written";
     } catch (const PdfError& e) {
         EXPECT_EQ(e.systemError(), EACCES);
@@ -502,7 +502,7 @@ TEST(PdfSavingChild, SavesInAFolderItCannotWrite)
     }
     auto doc = PdfDocument::openFile(target.toStdString());
     PdfAnnotations::add(*doc, 2, square(20));
-    doc->saveToFile(target.toStdString());
+    doc->saveToFile(testsupport::chosen(target.toStdString()));
     // The document reads on from the old bytes, now elsewhere: page 4 still renders.
     EXPECT_NE(doc->textPage(3).text().find("Page 4"), std::string::npos);
 }
@@ -610,7 +610,7 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
         if (c.first == First::settle) PdfAnnotations::add(*doc, 0, square(20));
 
         if (c.saves) {
-            doc->saveToFile(native);
+            doc->saveToFile(testsupport::chosen(native));
             int exitCode = -1;
             const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
             EXPECT_EQ(exitCode, 0) << check.toStdString();
@@ -628,8 +628,8 @@ TEST(PdfSaving, AFileRewrittenInPlaceWhileOpenIsNeverSavedFromTheNewBytes)
                 EXPECT_EQ(e.code(), PdfErrorCode::sourceChanged) << e.what();
             }
         };
-        refused([&] { doc->saveToFile(native); });
-        refused([&] { doc->saveToFile(dir.filePath("elsewhere.pdf").toStdString()); });
+        refused([&] { doc->saveToFile(testsupport::chosen(native)); });
+        refused([&] { doc->saveToFile(testsupport::chosen(dir.filePath("elsewhere.pdf").toStdString())); });
         refused([&] { doc->save(); });
         refused([&] { doc->copy(); });
         EXPECT_EQ(readFile(path), theirs);
@@ -705,7 +705,7 @@ TEST(PdfSaving, APdfWithoutPagesOpensAndIsWrittenOnlyAsACopyForReading)
         EXPECT_EQ(PdfDocument::openBytes(empty->save())->pageCount(), 0);
         for (const QString& target : {path, dir.filePath("copy.pdf")}) {
             try {
-                empty->saveToFile(target.toStdString(), collecting());
+                empty->saveToFile(testsupport::chosen(target.toStdString()), collecting());
                 ADD_FAILURE() << "a file without pages was written";
             } catch (const PdfError& error) {
                 EXPECT_EQ(error.code(), c.refused) << error.what();
@@ -725,7 +725,7 @@ TEST(PdfSaving, SavingThroughALinkWritesTheFileItLeadsTo)
     ASSERT_TRUE(QFile::link(target, link));
     auto doc = PdfDocument::openFile(link.toStdString());
     PdfAnnotations::add(*doc, 0, square(20));
-    doc->saveToFile(link.toStdString());
+    doc->saveToFile(testsupport::chosen(link.toStdString()));
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(countSquares(*PdfDocument::openFile(target.toStdString()), 0), 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
@@ -748,12 +748,12 @@ TEST(PdfSaving, ANewObjectNeverTakesANumberTheFileRefersTo)
     note.contents = "Meet at noon by the north gate";
     const int num = PdfAnnotations::add(*doc, 0, note);
     EXPECT_NE(num, 12);
-    doc->saveToFile(path.toStdString(), collecting());
+    doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
     EXPECT_TRUE(readFile(path).contains("north gate"));
 
     // Deleted, the note leaves the file: nothing else refers to it.
     ASSERT_TRUE(PdfAnnotations::remove(*doc, 0, num));
-    doc->saveToFile(path.toStdString(), collecting());
+    doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
     EXPECT_FALSE(readFile(path).contains("north gate"));
     EXPECT_NE(PdfDocument::openFile(path.toStdString())->textPage(0).text().find("Page 1"), std::string::npos);
 }

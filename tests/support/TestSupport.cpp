@@ -44,6 +44,13 @@
 
 namespace testsupport {
 
+platform::ChosenFile chosen(const std::string& path)
+{
+    return *platform::ChosenFile::ask(path, [](const platform::NameSeen&) { return true; });
+}
+
+platform::ChosenFile chosen(const QString& path) { return chosen(QFile::encodeName(path).toStdString()); }
+
 bool usePrivateConfigDir()
 {
     static QTemporaryDir dir;

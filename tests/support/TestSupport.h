@@ -1,4 +1,6 @@
 #pragma once
+#include "Platform/FileReplacement.h"
+
 #include <QDateTime>
 #include <QFileDevice>
 #include <QImage>
@@ -21,6 +23,11 @@
 #endif
 
 namespace testsupport {
+
+// The file at `path` as the question about it makes it, the user having
+// agreed to write over what is there.
+platform::ChosenFile chosen(const std::string& path);
+platform::ChosenFile chosen(const QString& path);
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool confinedReaderRuns = false;

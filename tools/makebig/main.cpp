@@ -4,6 +4,7 @@
 // Each repetition copies its pages afresh, as a long document has its own
 // images and fonts on each page rather than one set shared by all.
 #include "Platform/PdfDocument.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfPageAssembly.h"
 
 #include <QDir>
@@ -102,7 +103,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "made %d pages instead of %d\n", big->pageCount(), wanted);
             return 1;
         }
-        big->saveToFile(output);
+        // The file named on the command line, replaced whatever it holds.
+        big->saveToFile(*platform::ChosenFile::ask(output, [](const platform::NameSeen&) { return true; }));
     } catch (const platform::PdfError& e) {
         std::fprintf(stderr, "%s: %s\n", output.c_str(), e.what());
         return 1;

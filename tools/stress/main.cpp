@@ -38,6 +38,7 @@
 // such. Every outside program runs in a process group of its own under a time
 // limit, and is killed with its group.
 #include "Platform/PdfAnnotations.h"
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Export/ExportJob.h"
@@ -607,7 +608,8 @@ void saveCopy(platform::PdfDocument& doc, const std::string& copy)
     using Code = quarnkit::DocumentError::Code;
     const std::string before = readBytes(copy);
     try {
-        quarnkit::writeDocumentFile(doc, QString::fromStdString(copy));
+        quarnkit::writeDocumentFile(doc,
+                                    *platform::ChosenFile::ask(copy, [](const platform::NameSeen&) { return true; }));
     } catch (const quarnkit::DocumentError& e) {
         if (readBytes(copy) != before)
             throw std::runtime_error(std::string("a failed save changed the file: ") + e.what());
@@ -857,7 +859,9 @@ std::string FileCheck::saveElsewhere(OpenDocument& doc)
     const std::string elsewhere = scratch() + "/elsewhere.pdf";
     for (;;) {
         try {
-            quarnkit::writeDocumentFile(*doc.pdf, QString::fromStdString(elsewhere), doc.lossAccepted);
+            quarnkit::writeDocumentFile(
+                *doc.pdf, *platform::ChosenFile::ask(elsewhere, [](const platform::NameSeen&) { return true; }),
+                doc.lossAccepted);
             break;
         } catch (const quarnkit::DocumentError& e) {
             const Code code = e.code();
@@ -906,9 +910,10 @@ bool FileCheck::exportAsWindow(OpenDocument& doc, quarnkit::ExportFormat format)
         try {
             const QByteArray snapshot = quarnkit::ExportSnapshot::data(*doc.pdf, format, doc.lossAccepted);
             if (snapshot.isEmpty()) throw ExportError(ExportError::Kind::unreadable);
-            quarnkit::ExportJob::run(settings, snapshot, QString::fromStdString(file), [&](const auto& step) {
-                send(fd_, "step export " + title + " " + std::to_string(step.done));
-            });
+            const auto yes = [](const QString&, const QString&) { return true; };
+            quarnkit::ExportJob::run(
+                settings, snapshot, *quarnkit::ExportDestination::choose(settings, QString::fromStdString(file), yes),
+                [&](const auto& step) { send(fd_, "step export " + title + " " + std::to_string(step.done)); });
             break;
         } catch (const ExportError& e) {
             if (e.kind() == ExportError::Kind::mayShowLess && !doc.lossAccepted) {

@@ -151,7 +151,7 @@ public:
     std::shared_ptr<platform::PdfDocument> saveAndReopen() const
     {
         const QString path = folder.filePath(QStringLiteral("saved.pdf"));
-        document->writeTo(path);
+        document->writeTo(testsupport::chosen(path));
         return platform::PdfDocument::openFile(path.toStdString());
     }
 

@@ -162,7 +162,7 @@ TEST(TextBoxesOnThePage, MixedScriptsAreSavedExactlyAsTyped)
 
     QTemporaryDir dir;
     const QString pdf = dir.filePath("typed.pdf");
-    pdfOf(*v.view.quarnDocument())->saveToFile(pdf.toStdString());
+    pdfOf(*v.view.quarnDocument())->saveToFile(testsupport::chosen(pdf.toStdString()));
     const auto reopened = platform::PdfDocument::openFile(pdf.toStdString());
     EXPECT_EQ(QString::fromStdString(quarnkit::MarkCatalog::entries(*reopened, 0).at(0).annotation.contents), words);
     // The page's own text is "Page 1"; the box's words follow it.
@@ -271,7 +271,7 @@ TEST(TextBoxesOnThePage, WordsTypedOnATurnedPageReadUprightWhereTyped)
     // Saved and drawn by poppler: the same place, the same upright words.
     QTemporaryDir dir;
     const QString pdf = dir.filePath("turned.pdf");
-    pdfOf(*v.view.quarnDocument())->saveToFile(pdf.toStdString());
+    pdfOf(*v.view.quarnDocument())->saveToFile(testsupport::chosen(pdf.toStdString()));
     ASSERT_EQ(std::system(("pdftoppm -r 216 -png " + pdf + " " + dir.filePath("page")).toUtf8().constData()), 0);
     for (int page = 0; page < 4; ++page) {
         SCOPED_TRACE(page);

@@ -7,6 +7,7 @@
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Pages/PageEdits.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
+#include "support/ExportSupport.h"
 #include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
@@ -15,11 +16,16 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <functional>
+#include <map>
 
+#include <cstdio>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,37 +53,57 @@ QString failureOf(const std::function<void()>& write)
     return {};
 }
 
+// What another user does between the question and the write; none by default.
+std::function<void()> meanwhile;
+// The question's value, then what happens meanwhile: the write's to carry.
+template <typename Value>
+Value asked(Value value)
+{
+    if (meanwhile) meanwhile();
+    return value;
+}
+
 // The document exported as the window exports it: from its snapshot, every page.
-QString exportAs(QuarnDocument& d, quarnkit::ExportFormat format, const QString& path)
+QString exportAs(QuarnDocument& d, quarnkit::ExportFormat format, const QString& path, std::vector<int> pages = {})
 {
     return failureOf([&] {
         quarnkit::ExportSettings settings;
         settings.format = format;
+        settings.dpi = 36;
         for (int page = 0; page < d.pageCount(); ++page) settings.pages.push_back(page);
+        if (!pages.empty()) settings.pages = pages;
         const QByteArray snapshot = quarnkit::ExportSnapshot::data(*pdfOf(d), format);
         if (snapshot.isEmpty()) throw quarnkit::ExportError(quarnkit::ExportError::Kind::unreadable);
-        quarnkit::ExportJob::run(settings, snapshot, path, {});
+        quarnkit::ExportJob::run(settings, snapshot, asked(testsupport::chosenDestination(settings, path)), {});
     });
 }
 
 // Each writer of a chosen path, with what it tells the user.
 using Writer = std::function<QString(QuarnDocument&, const QString& path)>;
+const auto yes = [](const QString&, const QString&) { return true; };
 const std::pair<const char*, Writer> writers[] = {
-    {"Save As", [](QuarnDocument& d,
-                   const QString& path) { return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), path); }); }},
+    {"Save As",
+     [](QuarnDocument& d, const QString& path) {
+         return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), asked(*quarnkit::chooseFile(path, yes))); });
+     }},
     {"Print to a file",
      [](QuarnDocument& d, const QString& path) {
-         const quarnkit::PrintOutcome printed = quarnkit::printingJob(d, {0}, QSizeF(612, 792), path)();
+         QString problem;
+         const auto file = quarnkit::choosePrintFile(path, yes, &problem);
+         if (!file) return problem + QStringLiteral(" (not printed)");
+         const quarnkit::PrintOutcome printed = quarnkit::printingJob(d, {0}, QSizeF(612, 792), asked(*file))();
          return printed ? QString() : printed.reason + QStringLiteral(" (not printed)");
      }},
     {"Export",
      [](QuarnDocument& d, const QString& path) {
-         return failureOf([&] { quarnkit::Exporter::writeFile(d.snapshot(), path); });
+         return failureOf(
+             [&] { quarnkit::Exporter::writeFile(d.snapshot(), asked(*quarnkit::Exporter::chooseFile(path, yes))); });
      }},
     {"Extract pages",
      [](QuarnDocument& d, const QString& path) {
          return failureOf([&] {
-             if (!quarnkit::PageEdits::extractInto(d, {0}, path)()) throw std::runtime_error("not extracted");
+             if (!quarnkit::PageEdits::extractInto(d, {0}, asked(*quarnkit::Exporter::chooseFile(path, yes)))())
+                 throw std::runtime_error("not extracted");
          });
      }},
     {"Export PDF",
@@ -86,15 +112,13 @@ const std::pair<const char*, Writer> writers[] = {
      [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::flattenedPDF, path); }},
     {"Export Smaller PDF",
      [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::smallerPDF, path); }},
+    {"Export text",
+     [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::text, path); }},
+    {"Export a PNG",
+     [](QuarnDocument& d, const QString& path) { return exportAs(d, quarnkit::ExportFormat::png, path, {0}); }},
     {"Export a multi-page TIFF",
      [](QuarnDocument& d, const QString& path) {
-         return failureOf([&] {
-             quarnkit::ExportSettings settings;
-             settings.format = quarnkit::ExportFormat::tiff;
-             settings.pages = {0, 1};
-             settings.dpi = 36;
-             quarnkit::ExportJob::run(settings, quarnkit::ExportSnapshot::data(*pdfOf(d), settings.format), path, {});
-         });
+         return exportAs(d, quarnkit::ExportFormat::tiff, path, {0, 1});
      }},
 };
 
@@ -133,9 +157,7 @@ TEST(ChosenPathWrites, EveryWriterFollowsOnlyTheUsersLinksAndKeepsTheModes)
         ASSERT_TRUE(QFile::link(mine, shared + "/mine.pdf") && QFile::link(settings, shared + "/report.pdf"));
 
         EXPECT_EQ(write(*document, shared + "/mine.pdf"), QString());
-        const QByteArray written = readFile(mine);
-        EXPECT_TRUE(written.startsWith("%PDF") || written.startsWith("II*") || written.startsWith("MM"))
-            << written.left(8).toStdString();
+        EXPECT_NE(readFile(mine), "old");
         EXPECT_EQ(modeOf(mine), 0600u);
         EXPECT_TRUE(QFileInfo(shared + "/mine.pdf").isSymLink());
         EXPECT_EQ(write(*document, dir.filePath("new.pdf")), QString());
@@ -222,7 +244,7 @@ TEST(ChosenPathWrites, EveryWriterFollowsALinkOnlyWhereNoOtherUserCouldHavePutIt
     std::vector<std::pair<const char*, Writer>> all = {
         {"Save",
          [](QuarnDocument& d, const QString& path) {
-             return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), path, true, true); });
+             return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), quarnkit::documentFile(d, path)); });
          }},
         {"Overwrite",
          [](QuarnDocument& d, const QString& path) {
@@ -230,8 +252,8 @@ TEST(ChosenPathWrites, EveryWriterFollowsALinkOnlyWhereNoOtherUserCouldHavePutIt
              struct stat seen = {};
              ::stat(QFile::encodeName(path).constData(), &seen);
              return failureOf([&] {
-                 quarnkit::writeDocumentFile(*pdfOf(d), path, true, false, false,
-                                             quarnkit::FileKey(quint64(seen.st_dev), quint64(seen.st_ino)));
+                 quarnkit::writeDocumentFile(
+                     *pdfOf(d), quarnkit::documentFile(d, path, quarnkit::FileKey(seen.st_dev, seen.st_ino)));
              });
          }},
     };
@@ -285,8 +307,7 @@ TEST(ChosenPathWrites, EveryWriterFollowsALinkOnlyWhereNoOtherUserCouldHavePutIt
                     [[fallthrough]];
                 case Outcome::written:
                     EXPECT_EQ(failure, QString());
-                    EXPECT_TRUE(wrote.startsWith("%PDF") || wrote.startsWith("II*") || wrote.startsWith("MM"))
-                        << wrote.left(16).toStdString();
+                    EXPECT_TRUE(!wrote.isEmpty() && !wrote.startsWith("private")) << wrote.left(16).toStdString();
                     break;
                 }
             }));
@@ -295,6 +316,93 @@ TEST(ChosenPathWrites, EveryWriterFollowsALinkOnlyWhereNoOtherUserCouldHavePutIt
             }
             if (c.put != Put::nothing) {
                 EXPECT_TRUE(QFileInfo(named).isSymLink());
+            }
+        }
+    }
+}
+
+// Every writer writes what its question saw, or nothing. Between the
+// question and the write another user of the user's team folder (setgid,
+// its group may write, not sticky) moves the user's own link to a private
+// file onto the name, or exchanges two of the user's folders there (no
+// write permission on them needed), or moves that link from the team folder
+// into a sticky folder under the name a new file was asked for; or the
+// owner of a sticky folder (who may rename any entry in it) moves it onto
+// the user's file there. Each writer refuses, and the private file and the
+// files the question saw stay as they were. The user is nobody, in a child.
+TEST(ChosenPathWrites, EveryWriterRefusesWhatItsQuestionDidNotSee)
+{
+    using testsupport::kOtherUser;
+    using testsupport::kUser;
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "a second user and their moves need root to make";
+    const struct {
+        const char* name;
+        const char* chosen; // in the place; a file there but for a new name
+        uid_t placeOwner;
+        gid_t placeGroup;
+        mode_t placeMode;
+        bool exchange; // the folders a and b, else the link moved onto the name
+    } cases[] = {
+        {"a link moved in after the question", "report.pdf", kUser, kOtherUser, 02775, false},
+        {"two folders exchanged after the question", "a/thesis.pdf", kUser, kOtherUser, 02775, true},
+        {"a link moved from a team folder into a sticky folder", "memo.pdf", 0, 0, 01777, false},
+        {"a link moved in by the sticky folder's owner", "report.pdf", kOtherUser, kOtherUser, 01777, false},
+    };
+    std::vector<std::pair<const char*, Writer>> all(std::begin(writers), std::end(writers));
+    all.emplace_back("Save", [](QuarnDocument& d, const QString& path) {
+        return failureOf([&] { quarnkit::writeDocumentFile(*pdfOf(d), asked(quarnkit::documentFile(d, path))); });
+    });
+    const auto own = [](const QString& path, uid_t user, gid_t group, mode_t mode) {
+        const QByteArray native = QFile::encodeName(path);
+        return ::lchown(native.constData(), user, group) == 0 && (mode == 0 || ::chmod(native.constData(), mode) == 0);
+    };
+    for (const auto& c : cases) {
+        for (const auto& [writerName, write] : all) {
+            SCOPED_TRACE(std::string(c.name) + ", " + writerName);
+            const bool save = QString(writerName) == "Save";
+            if (save && QString(c.chosen) == "memo.pdf") continue; // Save writes a file that is there
+            QTemporaryDir dir;
+            const QString home = dir.filePath("home"), notes = home + "/private/notes.pdf";
+            const QString team = dir.filePath("team"), place = dir.filePath("place"), chosen = place + '/' + c.chosen;
+            ASSERT_TRUE(QDir().mkpath(home + "/private") && QDir().mkpath(team) && QDir().mkpath(place + "/a")
+                        && QDir().mkpath(place + "/b"));
+            const QStringList files = {place + "/report.pdf", place + "/a/thesis.pdf", place + "/b/thesis.pdf"};
+            for (const QString& file : files) {
+                ASSERT_TRUE(writeFile(file, testsupport::makeTextPdf(2, QFileInfo(file).dir().dirName().toStdString()))
+                            && own(file, kUser, kUser, 0644));
+            }
+            ASSERT_TRUE(writeFile(notes, "private notes"));
+            ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+            ASSERT_TRUE(own(home, kUser, kUser, 0755) && own(home + "/private", kUser, kUser, 0700)
+                        && own(notes, kUser, kUser, 0600) && own(team, kUser, kOtherUser, 02775)
+                        && own(place + "/a", kUser, kUser, 0755) && own(place + "/b", kUser, kUser, 0755)
+                        && own(place, c.placeOwner, c.placeGroup, c.placeMode));
+            // The user's link in their team folder, where the other user may move it.
+            ASSERT_TRUE(QFile::link(notes, team + "/latest") && own(team + "/latest", kUser, kUser, 0));
+            std::map<QString, QByteArray> before;
+            for (const QString& file : files) before[file] = readFile(file);
+            const QString opened =
+                save ? chosen : testsupport::writeFile(dir, "document.pdf", testsupport::makeTextPdf(2));
+            const auto document = QuarnDocument::open(opened);
+            ASSERT_TRUE(document);
+            meanwhile = [&] {
+                testsupport::asRoot([&] {
+                    const QByteArray from = QFile::encodeName(c.exchange ? place + "/a" : team + "/latest");
+                    const QByteArray to = QFile::encodeName(c.exchange ? place + "/b" : chosen);
+                    EXPECT_EQ(::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(),
+                                          c.exchange ? RENAME_EXCHANGE : 0),
+                              0);
+                });
+            };
+            EXPECT_TRUE(testsupport::asUser(kUser, [&] { EXPECT_FALSE(write(*document, chosen).isEmpty()); }));
+            meanwhile = {};
+            EXPECT_EQ(readFile(notes), "private notes");
+            // What the question saw stays as it was (where another user's move put it).
+            for (const QString& file : files) {
+                if (!c.exchange && file == chosen) continue;
+                const QString now =
+                    c.exchange ? QString(file).replace("/a/", "/x/").replace("/b/", "/a/").replace("/x/", "/b/") : file;
+                EXPECT_EQ(readFile(now), before[file]) << now.toStdString();
             }
         }
     }
@@ -323,7 +431,7 @@ TEST(ChosenPathWrites, EveryWriterReadsBackWhatItWroteAndNeverCutsAName)
             ASSERT_GT(platform::PdfAnnotations::add(*pdfOf(*document), 0, square), 0);
             const QString path = dir.filePath("written.pdf");
             const QString failure = write(*document, path);
-            const bool images = QString(name).contains("TIFF");
+            const bool images = QString(name).contains(QRegularExpression("TIFF|PNG|text"));
             if (images) {
                 EXPECT_EQ(failure, QString());
                 continue;

@@ -44,7 +44,7 @@ TEST(DocumentWritingChild, SavesOntoAFullDisk)
     const QByteArray before = readFile(target);
     auto document = swollen(target);
     try {
-        document->writeTo(target);
+        document->writeTo(testsupport::chosen(target));
         ADD_FAILURE() << "a full disk took the file";
     } catch (const DocumentError& error) {
         EXPECT_EQ(error.code(), DocumentError::Code::fileWriteOutOfSpace) << error.reason();
@@ -83,7 +83,7 @@ TEST(DocumentWriting, AReadOnlyFileIsRefusedWithItsOwnSentence)
     QFile::setPermissions(path, QFileDevice::ReadOwner);
     auto document = swollen(path);
     try {
-        document->writeTo(path);
+        document->writeTo(testsupport::chosen(path));
         ADD_FAILURE() << "a read-only file was written";
     } catch (const DocumentError& error) {
         EXPECT_EQ(error.code(), DocumentError::Code::fileWriteNoPermission);
@@ -100,15 +100,18 @@ TEST(DocumentWriting, TheSaverWritesOnAWorkerAndReportsOnItsOwnThread)
     DocumentSaver saver;
     Qt::HANDLE reported = nullptr;
     QObject::connect(&saver, &DocumentSaver::finished, [&] { reported = QThread::currentThreadId(); });
-    ASSERT_TRUE(saver.start(pdfOf(*document), path));
-    EXPECT_FALSE(saver.start(pdfOf(*document), path)); // one at a time
+    ASSERT_TRUE(saver.start(pdfOf(*document), testsupport::chosen(path)));
+    EXPECT_FALSE(saver.start(pdfOf(*document), testsupport::chosen(path))); // one at a time
     const DocumentSaver::Outcome outcome = saver.waitForFinished();
     EXPECT_FALSE(outcome.error.has_value());
     EXPECT_EQ(reported, QThread::currentThreadId());
     EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Subject")->size(), 200000u);
 
     // A failure comes back as its error, and the next save may start.
-    ASSERT_TRUE(saver.start(pdfOf(*document), dir.filePath("no/such/folder/doc.pdf")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("gone"));
+    const platform::ChosenFile gone = testsupport::chosen(dir.filePath("gone/doc.pdf"));
+    ASSERT_TRUE(QDir(dir.path()).rmdir("gone"));
+    ASSERT_TRUE(saver.start(pdfOf(*document), gone));
     const DocumentSaver::Outcome failed = saver.waitForFinished();
     ASSERT_TRUE(failed.error.has_value());
     EXPECT_EQ(failed.error->code(), DocumentError::Code::fileWriteUnknown);

@@ -223,7 +223,7 @@ TEST(FormFields, EditsShowAsChangesAndSurviveSaving)
 
     ASSERT_TRUE(PdfForms::setText(*doc, 0, find("Birthday").objectNumber, "1815-12-10"));
     const std::string path = dir.filePath(QStringLiteral("form.pdf")).toStdString();
-    doc->saveToFile(path);
+    doc->saveToFile(testsupport::chosen(path));
     auto reopened = PdfDocument::openFile(path);
     const auto again = FormFields::fields(*reopened);
     const auto it = std::find_if(again.begin(), again.end(), [](const PdfWidget& w) { return w.name == "Birthday"; });

@@ -252,11 +252,12 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
          }},
         {"Print to a file",
          [&](const QuarnDocument& document) {
-             EXPECT_TRUE(quarnkit::printingJob(document, {0}, QSizeF(612, 792), written)().written);
+             EXPECT_TRUE(
+                 quarnkit::printingJob(document, {0}, QSizeF(612, 792), testsupport::chosen(written))().written);
          }},
         {"Extract Pages",
          [&](const QuarnDocument& document) {
-             EXPECT_TRUE(quarnkit::PageEdits::extractInto(document, {0}, written)());
+             EXPECT_TRUE(quarnkit::PageEdits::extractInto(document, {0}, testsupport::chosen(written))());
          }},
         {"an image export's workers",
          [](const QuarnDocument& document) {
@@ -276,7 +277,7 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
     };
     const auto markAndSave = [&](QuarnDocument& document, const QString& path) {
         mark(document);
-        pdfOf(document)->saveToFile(path.toStdString(), save);
+        pdfOf(document)->saveToFile(testsupport::chosen(path.toStdString()), save);
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.what);
@@ -304,7 +305,7 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
                 if (markedFirst) mark(*document);
                 road.write(*document);
                 const QString saved = dir.filePath("saved.pdf");
-                if (markedFirst) pdfOf(*document)->saveToFile(saved.toStdString(), save);
+                if (markedFirst) pdfOf(*document)->saveToFile(testsupport::chosen(saved.toStdString()), save);
                 else markAndSave(*document, saved);
                 if (f.aes) {
                     // Encrypted from random starts, the bytes differ; where they lie does not.
@@ -355,7 +356,7 @@ TEST(QuarnDocument, WriteToReplacesTheFileWhole)
     auto document = QuarnDocument::open(path);
     pdfOf(*document)->setInfoString("Title", "Saved title");
     document->noteEdit(std::nullopt);
-    document->writeTo(path);
+    document->writeTo(testsupport::chosen(path));
 
     auto reopened = QuarnDocument::open(path);
     EXPECT_EQ(reopened->pageCount(), 4);
@@ -382,7 +383,7 @@ TEST(QuarnDocument, ASaveDatesTheFileAndKeepsItsXmpInStep)
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         auto document = QuarnDocument::open(path);
         const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-        document->writeTo(path);
+        document->writeTo(testsupport::chosen(path));
         // Document Info shows the save at once, and after reopening.
         const std::optional<QDateTime> shown = quarnkit::DocumentInfo(*pdfOf(*document)).modified;
         ASSERT_TRUE(shown);
@@ -426,11 +427,11 @@ TEST(QuarnDocument, FailedWriteLeavesTheFileAlone)
     // A locked document has no bytes to give: the write fails before the file is touched.
     auto locked =
         QuarnDocument::open(QString::fromStdString(testsupport::corpusPath("libreoffice-writer-password.pdf")));
-    EXPECT_THROW(locked->writeTo(path), DocumentError);
+    EXPECT_THROW(locked->writeTo(testsupport::chosen(path)), DocumentError);
     // A target in a folder that does not exist cannot be written either.
     QuarnDocument blank;
     pdfOf(blank)->setInfoString("ModDate", "D:20010101000000Z");
-    EXPECT_THROW(blank.writeTo(dir.filePath("no/such/folder/doc.pdf")), DocumentError);
+    EXPECT_THROW(quarnkit::chooseFile(dir.filePath("no/such/folder/doc.pdf"), {}), DocumentError);
     EXPECT_EQ(pdfOf(blank)->infoString("ModDate"), "D:20010101000000Z"); // the failed save is not dated
 
     QFile file(path);
@@ -449,7 +450,7 @@ TEST(QuarnDocumentSaveChild, SavesUntilKilled)
         QuarnDocument::fromData(testsupport::makeTextPdf(6000, "a longer line so that every page weighs more"));
     QFile ready(QString::fromLocal8Bit(target) + ".ready");
     for (int round = 0;; ++round) {
-        document->writeTo(QString::fromLocal8Bit(target));
+        document->writeTo(testsupport::chosen(QString::fromLocal8Bit(target)));
         if (round == 0) {
             ready.open(QIODevice::WriteOnly);
             ready.close();

@@ -1,5 +1,6 @@
 // The export job driven as the export sheet drives it, its output read back
 // by other programs.
+#include "QuarnKit/Document/ShareFolder.h"
 #include "QuarnKit/Export/ExportJob.h"
 
 #include "Platform/PdfAnnotations.h"
@@ -9,6 +10,7 @@
 #include "QuarnKit/Markup/Redaction.h"
 
 #include "QuarnKit/Export/ExportTestSupport.h"
+#include "support/ExportSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +47,7 @@ ExportSettings settingsFor(ExportFormat format, std::vector<int> pages, QString 
 ExportError::Kind failureOf(const ExportSettings& s, const std::shared_ptr<PdfDocument>& doc, const QString& to)
 {
     try {
-        ExportJob::run(s, doc, to, {});
+        testsupport::exportTo(s, doc, to, {});
     } catch (const ExportError& error) {
         return error.kind();
     }
@@ -147,7 +149,7 @@ TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
     s.dpi = 150;
     std::vector<ExportStep> steps;
     const ExportReport report =
-        ExportJob::run(s, textDocument(3), to, [&](const ExportStep& step) { steps.push_back(step); });
+        testsupport::exportTo(s, textDocument(3), to, [&](const ExportStep& step) { steps.push_back(step); });
     EXPECT_EQ(report, ExportReport(to));
     const QString info = exporttest::output("tiffinfo", {to});
     EXPECT_EQ(info.count("Image Width: 1275 Image Length: 1650"), 3) << info.toStdString();
@@ -159,7 +161,7 @@ TEST(ExportJob, ThreePageTiffHasThreeFullFramesAndReplacesTheChosenFile)
                   {Kind::rendering, 0, 3}, {Kind::rendering, 1, 3}, {Kind::rendering, 2, 3}, {Kind::saving, 0, 0}}));
 
     // One page is a plain single-page file.
-    ExportJob::run(settingsFor(ExportFormat::tiff, {1}), textDocument(3), to, {});
+    testsupport::exportTo(settingsFor(ExportFormat::tiff, {1}), textDocument(3), to, {});
     EXPECT_EQ(exporttest::output("tiffinfo", {to}).count("TIFF Directory"), 1);
 }
 
@@ -192,7 +194,7 @@ TEST(ExportJob, EveryWriterKeepsTheModeOfTheFileItReplaces)
         ASSERT_TRUE(testsupport::writeFile(to, "an older file", QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         ExportSettings s = settingsFor(c.format, c.pages);
         s.dpi = 36;
-        ExportJob::run(s, textDocument(3), to, {});
+        testsupport::exportTo(s, textDocument(3), to, {});
         struct stat written = {};
         ASSERT_EQ(::stat(QFile::encodeName(to).constData(), &written), 0);
         EXPECT_EQ(written.st_mode & 07777, 0600u);
@@ -206,7 +208,7 @@ TEST(ExportJob, PagesGoIntoTheNextFreeFolderAndACancelLeavesNone)
     QTemporaryDir dir;
     QDir(dir.path()).mkdir("Doc");
     const auto doc = textDocument(150);
-    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::png, {0, 1, 149}), doc, dir.path(), {});
+    const ExportReport report = testsupport::exportTo(settingsFor(ExportFormat::png, {0, 1, 149}), doc, dir.path(), {});
     EXPECT_EQ(report.path, dir.path() + "/Doc 2");
     EXPECT_EQ(entries(report.path), (QStringList{"Doc-001.png", "Doc-002.png", "Doc-150.png"}));
     EXPECT_EQ(QImage(report.path + "/Doc-150.png").size(), QSize(1275, 1650));
@@ -216,10 +218,41 @@ TEST(ExportJob, PagesGoIntoTheNextFreeFolderAndACancelLeavesNone)
     auto cancelOnSecondPage = [&](const ExportStep& step) {
         if (step.done == 1) stop.request_stop();
     };
-    EXPECT_THROW(ExportJob::run(settingsFor(ExportFormat::jpeg, {0, 1, 2}), doc, dir.path(), cancelOnSecondPage,
-                                stop.get_token()),
+    EXPECT_THROW(testsupport::exportTo(settingsFor(ExportFormat::jpeg, {0, 1, 2}), doc, dir.path(), cancelOnSecondPage,
+                                       stop.get_token()),
                  ExportCancelled);
     EXPECT_EQ(entries(dir.path()), (QStringList{"Doc", "Doc 2"}));
+}
+
+// Pages as images into a folder on another volume than the private folder
+// go through a hidden work folder beside them. Another member of a team
+// folder renames it aside while the pages are drawn, and renames a folder
+// of the user's onto its name: that folder is left whole, and the export
+// says what happened; ravlen's own work folder is left where it went, empty.
+TEST(ExportJob, AFolderRenamedOntoTheWorkFolderIsLeftWhole)
+{
+    QTemporaryDir dir(QStringLiteral("/dev/shm/ravlen-export-XXXXXX"));
+    struct stat destination {
+    }, privateRoot{};
+    if (!dir.isValid() || ::stat(QFile::encodeName(dir.path()).constData(), &destination) != 0
+        || ::stat(QFile::encodeName(ShareFolder().privateRoot()).constData(), &privateRoot) != 0
+        || destination.st_dev == privateRoot.st_dev)
+        GTEST_SKIP() << "needs a folder on another volume than the private folder";
+    ASSERT_TRUE(QDir(dir.path()).mkpath("project/notes"));
+    testsupport::writeFile(dir.filePath("project/notes/plan.txt"), "plan");
+    QString work;
+    const auto swap = [&](const ExportStep& step) {
+        if (step.kind != ExportStep::Kind::rendering || step.done < 1 || !work.isEmpty()) return;
+        work = QDir(dir.path()).entryList({".ravlen Export *"}, QDir::Dirs | QDir::Hidden).value(0);
+        EXPECT_TRUE(QDir(dir.path()).rename(work, "aside") && QDir(dir.path()).rename("project", work));
+    };
+    const ExportReport report =
+        testsupport::exportTo(settingsFor(ExportFormat::png, {0, 1, 2, 3, 4, 5}), textDocument(6), dir.path(), swap);
+    ASSERT_FALSE(work.isEmpty());
+    EXPECT_EQ(testsupport::readFile(dir.filePath(work + "/notes/plan.txt")), "plan");
+    EXPECT_EQ(entries(dir.filePath("aside")), QStringList());
+    EXPECT_EQ(entries(report.path).size(), 6);
+    EXPECT_TRUE(report.summary().value_or(QString()).contains(work)) << report.summary().value_or("").toStdString();
 }
 
 TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
@@ -228,7 +261,7 @@ TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
     QTemporaryDir dir;
     ExportSettings s = settingsFor(ExportFormat::png, {0, 2});
     s.dpi = 150;
-    const ExportReport report = ExportJob::run(s, PdfDocument::openFile(source), dir.path(), {});
+    const ExportReport report = testsupport::exportTo(s, PdfDocument::openFile(source), dir.path(), {});
     exporttest::output("mutool", {"draw", "-q", "-r", "150", "-o", dir.path() + "/mutool-%d.png",
                                   QString::fromStdString(source), "1,3"});
     for (const auto& [ours, theirs] :
@@ -260,7 +293,7 @@ TEST(ExportJob, SmallerPdfShrinksPicturesAndKeepsTheText)
 
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc smaller.pdf";
-    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0, 1}), doc, to, {});
+    const ExportReport report = testsupport::exportTo(settingsFor(ExportFormat::smallerPDF, {0, 1}), doc, to, {});
     ASSERT_TRUE(report.bytesBefore && report.bytesAfter);
     EXPECT_FALSE(report.keptOriginal);
     EXPECT_LT(*report.bytesAfter * 2, *report.bytesBefore);
@@ -279,7 +312,7 @@ TEST(ExportJob, EditPasswordWritesAes256WithPrintingAndCopyingOnly)
     const QString to = dir.path() + "/Doc.pdf";
     ExportSettings s = settingsFor(ExportFormat::flattenedPDF, {0});
     s.editPassword = "secret";
-    ExportJob::run(s, textDocument(2), to, {});
+    testsupport::exportTo(s, textDocument(2), to, {});
     const QString info = exporttest::output("qpdf", {"--show-encryption", to});
     // qpdf names AES-256 by its handler revision and method.
     EXPECT_TRUE(info.contains("R = 6")) << info.toStdString();
@@ -312,7 +345,7 @@ TEST(ExportJob, PagesOutsideTheDocumentAreLeftOut)
 {
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc.pdf";
-    ExportJob::run(settingsFor(ExportFormat::pdf, {1, 9}), textDocument(5), to, {});
+    testsupport::exportTo(settingsFor(ExportFormat::pdf, {1, 9}), textDocument(5), to, {});
     const auto back = PdfDocument::openFile(to.toStdString());
     ASSERT_EQ(back->pageCount(), 1);
     EXPECT_EQ(back->textPage(0).text().substr(0, 6), "Page 2");
@@ -324,17 +357,17 @@ TEST(ExportJob, SelectedPagesComeOutInDocumentOrder)
     QTemporaryDir dir;
     ExportSettings s = settingsFor(ExportFormat::pdf, Exporter::pages(ExportScope::selectedPages, 4, 0, {2, 0}, {}));
     const QString pdf = dir.path() + "/Doc pages 1, 3.pdf";
-    ExportJob::run(s, textDocument(4), pdf, {});
+    testsupport::exportTo(s, textDocument(4), pdf, {});
     EXPECT_NE(exporttest::output("pdfinfo", {pdf}).indexOf(QRegularExpression("Pages: +2\\n")), -1);
     for (const auto& [page, text] : {std::pair{"1", "Page 1"}, std::pair{"2", "Page 3"}})
         EXPECT_EQ(exporttest::output("pdftotext", {"-f", page, "-l", page, pdf, "-"}).trimmed(), text) << page;
 
     s.format = ExportFormat::png;
-    const ExportReport report = ExportJob::run(s, textDocument(4), dir.path(), {});
+    const ExportReport report = testsupport::exportTo(s, textDocument(4), dir.path(), {});
     EXPECT_EQ(entries(report.path), (QStringList{"Doc-01.png", "Doc-03.png"}));
     // A folder named by a path that ends in "..": the pages go where it leads.
     ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
-    const ExportReport up = ExportJob::run(s, textDocument(4), dir.path() + "/sub/..", {});
+    const ExportReport up = testsupport::exportTo(s, textDocument(4), dir.path() + "/sub/..", {});
     EXPECT_EQ(QFileInfo(up.path).absolutePath(), QFileInfo(dir.path()).canonicalFilePath());
     EXPECT_EQ(entries(up.path), (QStringList{"Doc-01.png", "Doc-03.png"}));
 }
@@ -353,14 +386,15 @@ TEST(ExportJob, TextReadsScannedPagesAndCountsWhatItCouldNotRead)
     };
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc.txt";
-    const ExportReport report = ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, to, {}, {}, recognize);
+    const ExportReport report =
+        testsupport::exportTo(settingsFor(ExportFormat::text, {0, 1, 2}), doc, to, {}, {}, recognize);
     EXPECT_EQ(testsupport::readFile(to), "Page 1\nPage 1\n\nPage 2\nHELLO WORLD\n\nPage 3\n");
     EXPECT_EQ(report.recognizedPages, 1);
     EXPECT_EQ(report.unreadablePages, 1);
     EXPECT_EQ(report.summary(), "Read 1 scanned page with text recognition. Text recognition couldn't read 1 page.");
 
     const auto nothing = [](const PdfDocument&, int) { return QString(); };
-    const ExportReport empty = ExportJob::run(settingsFor(ExportFormat::text, {1}), doc, to, {}, {}, nothing);
+    const ExportReport empty = testsupport::exportTo(settingsFor(ExportFormat::text, {1}), doc, to, {}, {}, nothing);
     EXPECT_EQ(testsupport::readFile(to), "");
     EXPECT_FALSE(empty.summary());
 }
@@ -372,13 +406,13 @@ TEST(ExportJob, RedactedAndSummaryExportsReportWhatTheyApplied)
     platform::PdfAnnotations::add(*doc, 2, *Redaction::mark({60, 690}, {300, 730}));
     QTemporaryDir dir;
     const ExportReport redacted =
-        ExportJob::run(settingsFor(ExportFormat::redactedPDF, {0, 1, 2}), doc, dir.path() + "/r.pdf", {});
+        testsupport::exportTo(settingsFor(ExportFormat::redactedPDF, {0, 1, 2}), doc, dir.path() + "/r.pdf", {});
     EXPECT_EQ(redacted.redactions, 2);
     const QString text = exporttest::output("pdftotext", {dir.path() + "/r.pdf", "-"});
     EXPECT_TRUE(text.contains("Page 1"));
     EXPECT_FALSE(text.contains("Page 2"));
 
-    ExportJob::run(settingsFor(ExportFormat::marksSummary, {1}, "Plan"), doc, dir.path() + "/m.md", {});
+    testsupport::exportTo(settingsFor(ExportFormat::marksSummary, {1}, "Plan"), doc, dir.path() + "/m.md", {});
     EXPECT_EQ(testsupport::readFile(dir.path() + "/m.md"),
               "# Marks in Plan\n\n1 mark on 1 page.\n\n## Page 2\n\n- **Redaction**, Black\n");
 }
@@ -393,14 +427,15 @@ TEST(ExportJob, APageRangeOfASignedFileSaysItsSignatureWasLeftOut)
     auto doc = PdfDocument::openBytes(signedPdf);
     platform::insertPage(*doc, platform::createBlankPage(*doc, 300, 300), 1);
     for (const ExportFormat format : {ExportFormat::pdf, ExportFormat::smallerPDF}) {
-        const ExportReport page = ExportJob::run(settingsFor(format, {0}), doc, dir.filePath("page.pdf"), {});
+        const ExportReport page = testsupport::exportTo(settingsFor(format, {0}), doc, dir.filePath("page.pdf"), {});
         EXPECT_EQ(page.signaturesLeftOut, 1);
         EXPECT_TRUE(page.summary().value_or("").contains(
             "The signature on these pages was left out: it holds only in the signed file."))
             << page.summary().value_or("").toStdString();
         EXPECT_TRUE(exporttest::output("pdftotext", {dir.filePath("page.pdf"), "-"}).contains("Signed page"));
     }
-    const ExportReport whole = ExportJob::run(settingsFor(ExportFormat::pdf, {0, 1}), doc, dir.filePath("all.pdf"), {});
+    const ExportReport whole =
+        testsupport::exportTo(settingsFor(ExportFormat::pdf, {0, 1}), doc, dir.filePath("all.pdf"), {});
     EXPECT_EQ(whole.signaturesLeftOut, 0);
     EXPECT_FALSE(whole.summary());
 }
@@ -412,7 +447,7 @@ TEST(ExportJob, AnUnlockedEncryptedSourceIsExportedWithoutItsPasswords)
     const auto snapshot = PdfDocument::openBytes(ExportSnapshot::data(*locked));
     QTemporaryDir dir;
     const QString to = dir.path() + "/Open.pdf";
-    ExportJob::run(settingsFor(ExportFormat::pdf, {0}), snapshot, to, {});
+    testsupport::exportTo(settingsFor(ExportFormat::pdf, {0}), snapshot, to, {});
     EXPECT_TRUE(exporttest::output("qpdf", {"--show-encryption", to}).contains("File is not encrypted"));
     EXPECT_FALSE(PdfDocument::openFile(to.toStdString())->needsPassword());
 }
@@ -429,7 +464,7 @@ TEST(ExportJob, SmallerPdfIsNoLargerThanQpdfMakesItAndReadsTheSame)
         std::iota(pages.begin(), pages.end(), 0);
         QTemporaryDir dir;
         const QString ours = dir.path() + "/Small.pdf", theirs = dir.path() + "/qpdf.pdf";
-        ExportJob::run(settingsFor(ExportFormat::smallerPDF, pages), doc, ours, {});
+        testsupport::exportTo(settingsFor(ExportFormat::smallerPDF, pages), doc, ours, {});
         exporttest::output("qpdf", {"--recompress-flate", "--object-streams=generate", source, theirs});
         ASSERT_TRUE(QFileInfo::exists(theirs));
         EXPECT_LE(QFileInfo(ours).size(), QFileInfo(theirs).size());
@@ -456,10 +491,10 @@ TEST(ExportJob, SmallerPdfSaysWhatItGainedOrWritesThePlainExportItself)
         const auto doc = c.name.empty() ? textDocument(2) : PdfDocument::openFile(testsupport::corpusPath(c.name));
         QTemporaryDir dir;
         const QString plain = dir.path() + "/Doc.pdf", to = dir.path() + "/Doc smaller.pdf";
-        ExportJob::run(settingsFor(ExportFormat::pdf, c.pages), doc, plain, {});
+        testsupport::exportTo(settingsFor(ExportFormat::pdf, c.pages), doc, plain, {});
         std::vector<ExportStep> steps;
-        const ExportReport report = ExportJob::run(settingsFor(ExportFormat::smallerPDF, c.pages), doc, to,
-                                                   [&](const ExportStep& step) { steps.push_back(step); });
+        const ExportReport report = testsupport::exportTo(settingsFor(ExportFormat::smallerPDF, c.pages), doc, to,
+                                                          [&](const ExportStep& step) { steps.push_back(step); });
         ASSERT_TRUE(report.bytesBefore && report.bytesAfter);
         const QByteArray plainBytes = exporttest::withoutSavedId(testsupport::readFile(plain));
         const qsizetype idLength = QFileInfo(plain).size() - plainBytes.size();
@@ -506,7 +541,8 @@ TEST(ExportJob, SmallerPdfKeepsEachPicturesColoursAsReadersShowThem)
         SCOPED_TRACE(c.pictures);
         const QString source = *c.name ? QString::fromStdString(testsupport::corpusPath(c.name)) : spot;
         const QString to = dir.path() + "/Small.pdf";
-        ExportJob::run(settingsFor(ExportFormat::smallerPDF, {0}), PdfDocument::openFile(source.toStdString()), to, {});
+        testsupport::exportTo(settingsFor(ExportFormat::smallerPDF, {0}), PdfDocument::openFile(source.toStdString()),
+                              to, {});
         EXPECT_EQ(pictures(to), c.pictures);
         const auto [popplerBefore, ravlenBefore] = firstPageDrawn(source);
         const auto [popplerAfter, ravlenAfter] = firstPageDrawn(to);
@@ -542,7 +578,7 @@ TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFata
 
     // Text: the page has no text of its own, and recognition cannot read it either.
     const ExportReport text =
-        ExportJob::run(settingsFor(ExportFormat::text, {0, 1, 2}), doc, dir.path() + "/Doc.txt", {});
+        testsupport::exportTo(settingsFor(ExportFormat::text, {0, 1, 2}), doc, dir.path() + "/Doc.txt", {});
     EXPECT_EQ(text.unreadablePages, 1);
     EXPECT_EQ(text.summary(), "Text recognition couldn't read 1 page.");
     EXPECT_EQ(testsupport::readFile(dir.path() + "/Doc.txt"), "Page 1\nPage 1\n\nPage 2\n\n\nPage 3\nPage 3");
@@ -550,12 +586,12 @@ TEST(ExportJob, AnEngineFailureSaysWhatFailedAndAnUnreadablePageIsCountedNotFata
     // A searchable copy leaves the page it cannot read as it is.
     ExportSettings searchable = settingsFor(ExportFormat::pdf, {0, 1, 2});
     searchable.makeSearchable = true;
-    ExportJob::run(searchable, doc, dir.path() + "/Doc.pdf", {});
+    testsupport::exportTo(searchable, doc, dir.path() + "/Doc.pdf", {});
     EXPECT_EQ(PdfDocument::openFile((dir.path() + "/Doc.pdf").toStdString())->pageCount(), 3);
 
     // A picture of it cannot be made: the message says so.
     try {
-        ExportJob::run(settingsFor(ExportFormat::png, {1}), doc, dir.path() + "/Doc.png", {});
+        testsupport::exportTo(settingsFor(ExportFormat::png, {1}), doc, dir.path() + "/Doc.png", {});
         ADD_FAILURE() << "the export succeeded";
     } catch (const ExportError& error) {
         EXPECT_EQ(error.message(), "The page could not be rendered.");
@@ -579,7 +615,7 @@ TEST(ExportJob, TextExportSpellsOutLigatures)
     ASSERT_NE(QString::fromStdString(doc->textPage(0).text()).indexOf(QChar(0xFB03)), -1);
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc.txt";
-    ExportJob::run(settingsFor(ExportFormat::text, {0}), doc, to, {});
+    testsupport::exportTo(settingsFor(ExportFormat::text, {0}), doc, to, {});
     EXPECT_EQ(QString::fromUtf8(testsupport::readFile(to)), "difficult find flow effort baffle");
 }
 
@@ -590,7 +626,7 @@ TEST(ExportJob, AFlattenedCopyRemovesWhatARedactionBoxCovers)
     platform::PdfAnnotations::add(*doc, 0, *Redaction::mark({60, 650}, {400, 680}));
     QTemporaryDir dir;
     const QString to = dir.path() + "/Doc flattened.pdf";
-    ExportJob::run(settingsFor(ExportFormat::flattenedPDF, {0, 1}), doc, to, {});
+    testsupport::exportTo(settingsFor(ExportFormat::flattenedPDF, {0, 1}), doc, to, {});
 
     // Page 2 keeps its words as text; page 1 is a picture of itself with the box black.
     const QString text = exporttest::output("pdftotext", {to, "-"});
@@ -626,7 +662,7 @@ TEST(ExportJob, ABrokenObjectNothingUsesDoesNotStopAnExport)
         }
         QTemporaryDir dir;
         const QString to = dir.path() + "/Doc.pdf";
-        ExportJob::run(settingsFor(ExportFormat::pdf, {0}), PdfDocument::openBytes(snapshot), to, {});
+        testsupport::exportTo(settingsFor(ExportFormat::pdf, {0}), PdfDocument::openBytes(snapshot), to, {});
         EXPECT_TRUE(testsupport::runProgram("pdftotext", {to, "-"}).contains("Exported"));
     }
 }
@@ -685,7 +721,7 @@ TEST(ExportJob, APdfOfADamagedFileIsAskedAboutBeforeItIsWritten)
         for (const ExportFormat format : {ExportFormat::pdf, ExportFormat::png}) {
             const QString to = dir.filePath(format == ExportFormat::pdf ? "out.pdf" : "out.png");
             const QByteArray snapshot = ExportSnapshot::data(*doc, format, format == ExportFormat::pdf);
-            ExportJob::run(settingsFor(format, {0}), PdfDocument::openBytes(snapshot), to, {});
+            testsupport::exportTo(settingsFor(format, {0}), PdfDocument::openBytes(snapshot), to, {});
             EXPECT_TRUE(QFileInfo(to).size() > 0);
         }
     }

@@ -155,7 +155,7 @@ TEST(ExporterImages, ThreeRenderedPagesJoinIntoOneTiff)
     auto doc = textDocument(3);
     QTemporaryDir dir;
     const QString path = dir.path() + "/Doc.tiff";
-    Exporter::writeFile(path, [&](int fd) {
+    Exporter::writeFile(testsupport::chosen(path), [&](int fd) {
         MultiPageTIFF writer(fd, "Doc.tiff", MultiPageTIFF::maximumSize);
         for (int i = 0; i < 3; ++i)
             writer.append(Exporter::encode({Exporter::bitmap(*doc, i, 0.5)}, ExportFormat::tiff, 36, 1));
@@ -194,12 +194,12 @@ TEST(ExporterFiles, WritesReplaceWholeFilesOrReportWhy)
     QTemporaryDir dir;
     const QString path = dir.path() + "/out.txt";
     testsupport::writeFile(path, "old contents");
-    Exporter::writeFile("new", path);
+    Exporter::writeFile("new", testsupport::chosen(path));
     EXPECT_EQ(testsupport::readFile(path), "new");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"}); // no leftovers
 
     try {
-        Exporter::writeFile("x", dir.path() + "/missing/Report.pdf");
+        Exporter::chooseFile(dir.path() + "/missing/Report.pdf", {});
         FAIL();
     } catch (const ExportError& error) {
         EXPECT_EQ(error.kind(), ExportError::Kind::cannotWrite);
@@ -210,7 +210,7 @@ TEST(ExporterFiles, WritesReplaceWholeFilesOrReportWhy)
         QDir().mkdir(locked);
         ::chmod(QFile::encodeName(locked).constData(), 0500);
         try {
-            Exporter::writeFile("x", locked + "/Report.pdf");
+            Exporter::chooseFile(locked + "/Report.pdf", {});
             FAIL();
         } catch (const ExportError& error) {
             EXPECT_EQ(error, ExportError::cannotWrite("Report.pdf", "You don't have permission to save there."));

@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/TextRecognizer.h"
 
 #include "QuarnKit/Export/ExportTestSupport.h"
+#include "support/ExportSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +42,7 @@ TEST(TextLayer, AScannedPageBecomesSearchable)
     s.format = ExportFormat::pdf;
     s.pages = {0};
     s.makeSearchable = true;
-    ExportJob::run(s, doc, to, {});
+    testsupport::exportTo(s, doc, to, {});
     const QString text = exporttest::output("pdftotext", {to, "-"});
     EXPECT_TRUE(text.contains("HELLO")) << text.toStdString();
     // The picture is unchanged: the words are invisible.

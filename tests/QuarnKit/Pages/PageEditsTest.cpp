@@ -116,7 +116,7 @@ TEST(PageEdits, ExtractIntoWritesThePagesAsTheyWereAndLeavesTheDocumentAlone)
     QuarnDocument document(PdfDocument::openBytes(testsupport::makeTextPdf(4)));
     ASSERT_TRUE(PageEdits::rotate(document, {2}, 90));
     const QString path = dir.filePath("Extracted.pdf");
-    const std::function<bool()> job = PageEdits::extractInto(document, {0, 2}, path);
+    const std::function<bool()> job = PageEdits::extractInto(document, {0, 2}, testsupport::chosen(path));
     // Pages deleted after the panel closed are still written as they were.
     ASSERT_TRUE(PageEdits::deletePages(document, {0}));
     const int steps = document.undoStack().count();
@@ -165,7 +165,7 @@ TEST(PageEdits, PagesBroughtInWithTheirLayersLeaveTheLayerSettingsAsTheyWereOnce
         QuarnDocument document(PdfDocument::openBytes(c.target));
         const int own = document.pageCount();
         const QString before = dir.filePath("before.pdf"), saved = dir.filePath("saved.pdf");
-        document.writeTo(before);
+        document.writeTo(testsupport::chosen(before));
         const QString layersBefore = testsupport::catalogEntry(before, "/OCProperties");
 
         // The pages that come in, and the file and page each shows.
@@ -184,7 +184,7 @@ TEST(PageEdits, PagesBroughtInWithTheirLayersLeaveTheLayerSettingsAsTheyWereOnce
         const int first = c.inserted.isEmpty() ? 1 : own;
         const auto check = [&](const char* when) {
             SCOPED_TRACE(when);
-            document.writeTo(saved);
+            document.writeTo(testsupport::chosen(saved));
             EXPECT_TRUE(
                 testsupport::runProgram("qpdf", {"--check", saved}).contains("No syntax or stream encoding errors"));
             ASSERT_EQ(document.pageCount(), own + int(sources.size()));
@@ -206,7 +206,7 @@ TEST(PageEdits, PagesBroughtInWithTheirLayersLeaveTheLayerSettingsAsTheyWereOnce
         EXPECT_EQ(layersAfter != layersBefore, c.layersChange) << layersAfter.toStdString();
 
         document.undoStack().undo();
-        document.writeTo(saved);
+        document.writeTo(testsupport::chosen(saved));
         EXPECT_EQ(document.pageCount(), own);
         EXPECT_EQ(testsupport::catalogEntry(saved, "/OCProperties"), layersBefore) << "undone";
         for (int page = 0; page < own; ++page) EXPECT_EQ(words(saved, page), words(before, page)) << "undone";

@@ -121,7 +121,7 @@ TEST(SignaturesOnPages, ATypedNameInEveryFontIsInk)
 
     QTemporaryDir dir;
     const QString path = dir.filePath("typed.pdf");
-    doc->saveToFile(path.toStdString());
+    doc->saveToFile(testsupport::chosen(path.toStdString()));
     const QImage theirs = popplerRender(path, 0, dir);
     ASSERT_FALSE(theirs.isNull());
     keep(theirs, "typed-names.png");
@@ -161,7 +161,7 @@ TEST(SignaturesOnPages, PopplerDrawsSignaturesAndStampsAsRavlenDoes)
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("signed.pdf");
-    doc->saveToFile(path.toStdString());
+    doc->saveToFile(testsupport::chosen(path.toStdString()));
     const auto reopened = PdfDocument::openFile(path.toStdString());
 
     for (int page : {0, 1}) {
@@ -200,7 +200,7 @@ TEST(SignaturesOnPages, OnATurnedPageASignatureReadsUpright)
         annots::add(*doc, page, *mark);
         QTemporaryDir dir;
         const QString path = dir.filePath("one.pdf");
-        doc->saveToFile(path.toStdString());
+        doc->saveToFile(testsupport::chosen(path.toStdString()));
         const QImage shown = popplerRender(path, page, dir);
         ASSERT_FALSE(shown.isNull());
         // Wide on the shown page, as the signature is, whichever way the page is turned.
@@ -242,7 +242,7 @@ TEST(SignaturesOnPages, StampsAndSignaturesSayWhatTheyAreInTheMarksListAndSummar
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("signed.pdf");
-    doc->saveToFile(path.toStdString());
+    doc->saveToFile(testsupport::chosen(path.toStdString()));
     const auto reopened = PdfDocument::openFile(path.toStdString());
 
     std::vector<std::tuple<int, QString, MarkKind>> listed, expected;

@@ -117,7 +117,7 @@ TEST(MarkVisibility, EachDrawingShowsTheMarksItsFlagsLetItShow)
             << "flattened";
         EXPECT_EQ(popplerRedAndBlue(flattened), std::pair(c.screen, c.screen)) << "flattened, in poppler";
         const QString sheets = dir.filePath("printed.pdf");
-        ASSERT_TRUE(quarnkit::printingJob(*document, {0}, QSizeF(612, 792), sheets)());
+        ASSERT_TRUE(quarnkit::printingJob(*document, {0}, QSizeF(612, 792), testsupport::chosen(sheets))());
         EXPECT_EQ(redAndBlue(*PdfDocument::openFile(sheets.toStdString())), std::pair(c.paper, c.paper)) << "printed";
         EXPECT_EQ(popplerRedAndBlue(sheets), std::pair(c.paper, c.paper)) << "printed, in poppler";
     }

@@ -66,7 +66,7 @@ TEST(PrintLayout, EachPageGoesOnASheetInsideItsMarginsTurnedToFit)
     ASSERT_TRUE(document);
     QTemporaryDir dir;
     const QString path = dir.filePath("sheets.pdf");
-    ASSERT_TRUE(quarnkit::printingJob(*document, {0, 1}, QSizeF(612, 792), path)());
+    ASSERT_TRUE(quarnkit::printingJob(*document, {0, 1}, QSizeF(612, 792), testsupport::chosen(path))());
     const auto sheets = platform::PdfDocument::openFile(path.toStdString());
     ASSERT_EQ(sheets->pageCount(), 2);
     const struct {
@@ -94,10 +94,11 @@ TEST(PrintLayout, EachPageGoesOnASheetInsideItsMarginsTurnedToFit)
                 << sheet << " at " << c.at.x() << "," << c.at.y();
     }
     // A sheet too small for its margins prints nothing.
-    EXPECT_FALSE(quarnkit::printingJob(*document, {0}, QSizeF(70, 70), dir.filePath("none.pdf"))());
+    EXPECT_FALSE(
+        quarnkit::printingJob(*document, {0}, QSizeF(70, 70), testsupport::chosen(dir.filePath("none.pdf")))());
     // A page that cannot be drawn is no file that could not be written.
     const quarnkit::PrintOutcome undrawn =
-        quarnkit::printingJob(*document, {0, 7}, QSizeF(612, 792), dir.filePath("none.pdf"))();
+        quarnkit::printingJob(*document, {0, 7}, QSizeF(612, 792), testsupport::chosen(dir.filePath("none.pdf")))();
     EXPECT_FALSE(undrawn);
     EXPECT_EQ(undrawn.reason.toStdString(), "");
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("none.pdf")));
