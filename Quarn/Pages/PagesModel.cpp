@@ -343,32 +343,31 @@ void PagesModel::writeExtract(const quarnkit::ChosenFile& file, const std::set<i
     std::function<bool()> write;
     try {
         write = PageEdits::extractInto(document, pages, file, document.copyLossAccepted());
+    } catch (const quarnkit::DocumentError& error) {
+        if (error.code() != quarnkit::DocumentError::Code::fileWriteCopyShowsLess) {
+            emit failed(tr("Extract didn't finish."), error.sentence());
+            return;
+        }
+        // Asked as Save As and Export ask, once a document; a cancel is never reported.
+        if (this->document()
+            && DocumentController::askAboutLoss(QApplication::activeWindow(),
+                                                QFileInfo(quarnkit::chosenPath(file)).fileName(), tr("Extract Anyway"))
+            && this->document()) {
+            this->document()->acceptCopyLoss();
+            writeExtract(file, pages, *this->document());
+        }
+        return;
     } catch (const std::exception& error) {
         emit failed(tr("Extract didn't finish."), QString::fromStdString(error.what()));
         return;
     }
     const QString path = quarnkit::chosenPath(file);
-    struct Written {
-        QString failure;
-        bool mayShowLess = false;
-    };
-    auto* watcher = new QFutureWatcher<Written>(this);
-    connect(watcher, &QFutureWatcher<Written>::finished, this, [this, watcher, path, file, pages] {
-        const Written written = watcher->result();
+    auto* watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, path] {
+        const QString failure = watcher->result();
         watcher->deleteLater();
-        if (written.mayShowLess) {
-            // Asked as Save As and Export ask, once a document; a cancel is never reported.
-            if (this->document()
-                && DocumentController::askAboutLoss(QApplication::activeWindow(), QFileInfo(path).fileName(),
-                                                    tr("Extract Anyway"))
-                && this->document()) {
-                this->document()->acceptCopyLoss();
-                writeExtract(file, pages, *this->document());
-            }
-            return;
-        }
-        if (!written.failure.isEmpty()) {
-            emit failed(tr("Extract didn't finish."), written.failure);
+        if (!failure.isEmpty()) {
+            emit failed(tr("Extract didn't finish."), failure);
             return;
         }
         if (revealFile) return revealFile(path);
@@ -376,20 +375,17 @@ void PagesModel::writeExtract(const quarnkit::ChosenFile& file, const std::set<i
             if (self) emit self->failed(quarnkit::OpenProblem::notShownInFolder(path, reason).title, reason);
         });
     });
-    watcher->setFuture(QtConcurrent::run([write, path]() -> Written {
+    watcher->setFuture(QtConcurrent::run([write, path]() -> QString {
         // Told as every other save is: "ravlen couldn't save "name". <reason>".
         const QString name = QFileInfo(path).fileName();
         try {
             // Atomic: a whole file or none.
             if (write()) return {};
-            return {quarnkit::ExportError::cannotWrite(
-                        name, quarnkit::ExportError(quarnkit::ExportError::Kind::writeFailed).message())
-                        .message()};
-        } catch (const quarnkit::DocumentError& error) {
-            if (error.code() == quarnkit::DocumentError::Code::fileWriteCopyShowsLess) return {{}, true};
-            return {quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message()};
+            return quarnkit::ExportError::cannotWrite(
+                       name, quarnkit::ExportError(quarnkit::ExportError::Kind::writeFailed).message())
+                .message();
         } catch (const std::exception& error) {
-            return {quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message()};
+            return quarnkit::ExportError::cannotWrite(name, quarnkit::Exporter::saveFailureReason(error)).message();
         }
     }));
 }

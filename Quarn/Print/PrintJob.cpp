@@ -326,8 +326,10 @@ bool print(QuarnPDFView& view, QPrinter& printer, std::optional<quarnkit::Chosen
             },
             &problem);
         if (!file) {
-            if (!problem.isEmpty()) failed(problem);
-            return false;
+            // Told as a failure of the job would be; a cancel is never reported.
+            if (problem.isEmpty()) return false;
+            failed(problem);
+            return true;
         }
     }
     const bool started = print(

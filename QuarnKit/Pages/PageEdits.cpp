@@ -71,10 +71,10 @@ std::optional<PageEdit> insertBlank(QuarnDocument& document, int index)
 std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, ChosenFile file,
                                   bool lossAccepted)
 {
-    return [snapshot = std::shared_ptr<const PdfDocument>(pdfOf(document)->copy()), pages, file = std::move(file),
-            lossAccepted] {
-        if (copyNeedsLossQuestion(*snapshot, lossAccepted))
-            throw DocumentError(DocumentError::Code::fileWriteCopyShowsLess, "the copy may show less than the file");
+    // Asked before the snapshot, which no longer knows what reading the file had to repair.
+    if (copyNeedsLossQuestion(*pdfOf(document), lossAccepted))
+        throw DocumentError(DocumentError::Code::fileWriteCopyShowsLess, "the copy may show less than the file");
+    return [snapshot = std::shared_ptr<const PdfDocument>(pdfOf(document)->copy()), pages, file = std::move(file)] {
         const auto extracted = PageEditor::extract(pages, *snapshot);
         if (!extracted || extracted->pageCount() == 0) return false;
         extracted->saveToFile(file);

@@ -35,8 +35,8 @@ std::optional<PageEdit> insertBlank(QuarnDocument& document, int index);
 // run: the pages as they are now (their snapshot is taken here, and throws
 // when it cannot be). The document is not changed and no step is recorded.
 // The job returns false when no page came out and throws when the file
-// cannot be written, and DocumentError(fileWriteCopyShowsLess) when the user
-// must be asked first (copyNeedsLossQuestion, with `lossAccepted`).
+// cannot be written. Throws DocumentError(fileWriteCopyShowsLess) when the
+// user must be asked first (copyNeedsLossQuestion, with `lossAccepted`).
 std::function<bool()> extractInto(const QuarnDocument& document, const std::set<int>& pages, ChosenFile file,
                                   bool lossAccepted = true);
 

@@ -1,5 +1,8 @@
 // The export job driven as the export sheet drives it, its output read back
 // by other programs.
+#include "QuarnKit/Viewer/PrintLayout.h"
+#include "QuarnKit/Pages/PageEdits.h"
+#include "QuarnKit/Document/HeldDocument.h"
 #include "QuarnKit/Document/ShareFolder.h"
 #include "QuarnKit/Export/ExportJob.h"
 
@@ -717,6 +720,33 @@ TEST(ExportJob, APdfOfADamagedFileIsAskedAboutBeforeItIsWritten)
             }
             EXPECT_EQ(asked, c.asks);
         }
+        // Share's working copy, Extract Pages and Print to a file ask by the same rule.
+        const auto document = quarnkit::QuarnDocument::open(original);
+        const std::pair<const char*, std::function<void()>> roads[] = {
+            {"Share", [&] { quarnkit::HeldDocument(*document).shareCopy(false); }},
+            {"Extract",
+             [&] {
+                 quarnkit::PageEdits::extractInto(*document, {0}, testsupport::chosen(dir.filePath("e.pdf")), false)();
+             }},
+            {"Print to a file",
+             [&] {
+                 if (quarnkit::printingJob(*document, {0}, QSizeF(612, 792), testsupport::chosen(dir.filePath("p.pdf")),
+                                           false)()
+                         .mayShowLess)
+                     throw quarnkit::DocumentError(quarnkit::DocumentError::Code::fileWriteCopyShowsLess, "asked");
+             }},
+        };
+        for (const auto& [road, write] : roads) {
+            SCOPED_TRACE(road);
+            bool asked = false;
+            try {
+                write();
+            } catch (const quarnkit::DocumentError& error) {
+                asked = error.code() == quarnkit::DocumentError::Code::fileWriteCopyShowsLess;
+            }
+            EXPECT_EQ(asked, c.asks);
+        }
+        EXPECT_EQ(QFileInfo::exists(dir.filePath("e.pdf")), !c.asks);
         // Said yes to, the PDF is written; images are never asked about.
         for (const ExportFormat format : {ExportFormat::pdf, ExportFormat::png}) {
             const QString to = dir.filePath(format == ExportFormat::pdf ? "out.pdf" : "out.png");

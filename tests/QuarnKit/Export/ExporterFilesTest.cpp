@@ -236,7 +236,7 @@ TEST(ExporterFiles, WorkFoldersLieOnTheDestinationsVolumeAndGoAway)
     const Exporter::HeldFolder held = Exporter::chosenFolder(dir.path());
     QString folder;
     {
-        const Exporter::WorkFolder work(held);
+        Exporter::WorkFolder work(held);
         folder = work.path();
         ASSERT_TRUE(QFileInfo(folder).isDir());
         const Exporter::WorkFolder second(held);
@@ -247,9 +247,17 @@ TEST(ExporterFiles, WorkFoldersLieOnTheDestinationsVolumeAndGoAway)
         ASSERT_EQ(::stat(QFile::encodeName(dir.path()).constData(), &b), 0);
         EXPECT_EQ(a.st_dev, b.st_dev);
         EXPECT_EQ(a.st_mode & 0777, 0700u);
-        testsupport::writeFile(folder + "/pages/page.png", "x");
+        work.writeNewFile(work.makeFolder(work.fd(), "pages"), "page.png", "x");
     }
     EXPECT_FALSE(QFileInfo::exists(folder));
+    // What it did not make stays, and so does the folder that holds it.
+    {
+        Exporter::WorkFolder work(held);
+        folder = work.path();
+        testsupport::writeFile(folder + "/pages/page.png", "x");
+    }
+    EXPECT_TRUE(QFileInfo::exists(folder + "/pages/page.png"));
+    QDir(folder).removeRecursively();
 }
 
 TEST(ExporterImages, PosterPagesFailAsImagesWhileRedactionScalesDown)
