@@ -11,6 +11,7 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/History/HistoryHooks.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Update/UpdateCommands.h"
 #include "QuarnKit/Crash/CrashIdentity.h"
 #include "QuarnKit/History/HistoryLibrary.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv)
     // Read once, off the UI thread, before any window could animate.
     quarn::motion::readAtStart();
     quarn::launchTimes::mark("application");
+    quarn::WindowEvents::offerMenusOnShiftF10();
 
     // From the bytes themselves (Qt has taken its own options out of argv):
     // arguments() would turn a name that is not UTF-8 into another name.

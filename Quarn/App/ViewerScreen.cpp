@@ -464,8 +464,11 @@ void ViewerScreen::keepKeysOnThePages(QObject* watched, QEvent* event)
     // sidebar list the user clicked or was sent to (Find, Go to Page, the page
     // list's Delete); a button, a slider, a swatch or a scroll area the focus
     // reached otherwise never does, nor a field the focus fell to when the
-    // control holding it went away.
+    // control holding it went away. The focus a closing menu or popover, or
+    // the window coming back to the front, hands back is where the keys were
+    // left: the menu's opener keeps them.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason) return;
     const bool typing = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractSpinBox*>(widget)
                         || qobject_cast<QTextEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget)
                         || qobject_cast<QAbstractItemView*>(widget);

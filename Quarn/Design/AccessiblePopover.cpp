@@ -5,6 +5,7 @@
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QMenu>
 #include <QVariant>
@@ -78,20 +79,39 @@ QAccessibleInterface* popoverAccessible(const QString&, QObject* object)
 }
 
 // Tells a screen reader that the application has one more window as a
-// popover shows. A popover hidden is left out of the list again.
+// popover shows. A popover hidden is left out of the list again. A popover
+// (not a menu, which has its active item) takes the keys once it shows,
+// unless one of its controls took them meanwhile: the keys stayed on its
+// button, and a reader announced nothing of it.
 class ShowNotice : public QObject {
 public:
-    explicit ShowNotice(QWidget* popover) : QObject(popover) { popover->installEventFilter(this); }
+    ShowNotice(QWidget* popover, bool takesKeys) : QObject(popover), takesKeys_(takesKeys)
+    {
+        popover->installEventFilter(this);
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Show && QAccessible::isActive()) {
+        if (event->type() != QEvent::Show) return false;
+        if (QAccessible::isActive()) {
             QAccessibleEvent added(watched, QAccessible::ObjectCreated);
             QAccessible::updateAccessibility(&added);
         }
+        if (takesKeys_)
+            QMetaObject::invokeMethod(
+                this,
+                [popover = static_cast<QWidget*>(watched)] {
+                    const QWidget* focus = QApplication::focusWidget();
+                    if (popover->isVisible() && focus != popover && !popover->isAncestorOf(focus))
+                        popover->setFocus(Qt::PopupFocusReason);
+                },
+                Qt::QueuedConnection);
         return false;
     }
+
+private:
+    bool takesKeys_;
 };
 
 void install()
@@ -111,20 +131,25 @@ void exposeAsPopover(QWidget* popover)
     popover->setProperty(asMenu, false);
     if (popover->property(asPopover).toBool()) return;
     popover->setProperty(asPopover, true);
-    new ShowNotice(popover);
+    new ShowNotice(popover, true);
     remakeAccessible<PopoverAccessible>(popover);
 }
 
-void popUpMenu(QMenu* menu, const QPoint& at)
+MenuAsked askedBy(const QContextMenuEvent& event)
+{
+    return event.reason() == QContextMenuEvent::Mouse ? MenuAsked::byPointer : MenuAsked::byKeys;
+}
+
+void popUpMenu(QMenu* menu, const QPoint& at, MenuAsked asked)
 {
     static const bool installed = (install(), true);
     Q_UNUSED(installed);
     if (!menu->property(asMenu).toBool()) {
         menu->setProperty(asMenu, true);
-        new ShowNotice(menu);
+        new ShowNotice(menu, false);
     }
     menu->popup(at);
-    if (menu->activeAction()) return;
+    if (menu->activeAction() || asked == MenuAsked::byPointer) return;
     QAction* first = nullptr;
     QAction* checked = nullptr;
     for (QAction* action : menu->actions()) {

@@ -80,7 +80,7 @@ QMenu* ChromeMenuButton::showChromeMenu(const std::vector<ChromeMenuItem>& items
     const QRect window = anchor->window()->frameGeometry();
     const int above = anchor->mapToGlobal(QPoint(0, -5)).y() - height;
     if (at.y() + height > window.bottom() && above >= window.top()) at.setY(above);
-    popUpMenu(menu, at);
+    popUpMenu(menu, at, MenuAsked::choices);
     return menu;
 }
 

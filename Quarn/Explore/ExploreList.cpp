@@ -161,9 +161,9 @@ ExploreList::ExploreList(ExploreListModel* model, LibraryThumbnails& thumbnails,
         const ExploreItem item = *model_->item(row);
         emit openRequested(item);
     });
-    connect(this, &LibraryList::rowMenuRequested, this, [this](int row, const QPoint& globalPos) {
+    connect(this, &LibraryList::rowMenuRequested, this, [this](int row, const QPoint& globalPos, MenuAsked asked) {
         const ExploreItem item = *model_->item(row);
-        emit menuRequested(item, globalPos);
+        emit menuRequested(item, globalPos, asked);
     });
 }
 

@@ -53,7 +53,7 @@ public:
 
 signals:
     void openRequested(const quarnkit::ExploreItem& item);
-    void menuRequested(const quarnkit::ExploreItem& item, const QPoint& globalPos);
+    void menuRequested(const quarnkit::ExploreItem& item, const QPoint& globalPos, MenuAsked asked);
 
 private:
     ExploreListModel* model_;

@@ -300,7 +300,7 @@ void ExplorePanel::openItem(const ExploreItem& item)
     });
 }
 
-void ExplorePanel::showMenu(const ExploreItem& item, const QPoint& globalPos)
+void ExplorePanel::showMenu(const ExploreItem& item, const QPoint& globalPos, MenuAsked asked)
 {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -308,7 +308,7 @@ void ExplorePanel::showMenu(const ExploreItem& item, const QPoint& globalPos)
     menu->addAction(QStringLiteral("Show in Folder"), this, [this, path = item.path] { reveal(path); });
     menu->addAction(QStringLiteral("Copy Path"), this,
                     [path = item.path] { QGuiApplication::clipboard()->setText(path); });
-    popUpMenu(menu, globalPos);
+    popUpMenu(menu, globalPos, asked);
 }
 
 } // namespace quarn

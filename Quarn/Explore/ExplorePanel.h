@@ -5,6 +5,7 @@
 // path copied. The panel is a view over the window's Explore model, which
 // runs the searches; it binds the model's inputs, shows its state and opens
 // files through the history library (a failure shows as a notice).
+#include "Quarn/Design/AccessiblePopover.h"
 #include "QuarnKit/Explore/ExploreItem.h"
 #include "QuarnKit/Explore/ExploreRequest.h"
 #include "QuarnKit/Explore/ExploreSource.h"
@@ -74,7 +75,7 @@ public:
 
 signals:
     void openRequested(const quarnkit::ExploreItem& item);
-    void menuRequested(const quarnkit::ExploreItem& item, const QPoint& globalPos);
+    void menuRequested(const quarnkit::ExploreItem& item, const QPoint& globalPos, MenuAsked asked);
 
 private:
     void refresh();
@@ -109,7 +110,7 @@ public:
     // Shows the file in its folder; the banner says when nothing could.
     void reveal(const QString& path);
     // Shows the row menu (Open, Show in Folder, Copy Path).
-    void showMenu(const quarnkit::ExploreItem& item, const QPoint& globalPos);
+    void showMenu(const quarnkit::ExploreItem& item, const QPoint& globalPos, MenuAsked asked);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -473,7 +473,7 @@ void FormEditor::showChoices(const Widget& field)
     menu_ = menu;
     const QRectF area = view_->placement().convertFromPage(fresh->rect, fresh->page);
     menu->setMinimumWidth(int(area.width()));
-    popUpMenu(menu, view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()));
+    popUpMenu(menu, view_->viewport()->mapToGlobal(area.bottomLeft().toPoint()), MenuAsked::choices);
 }
 
 // ---------------------------------------------------------------- edits

@@ -306,9 +306,9 @@ HistoryList::HistoryList(HistoryListModel* model, LibraryThumbnails& thumbnails,
         const HistoryEntry entry = *model_->row(row).entry;
         emit linkActivated(entry, link);
     });
-    connect(this, &LibraryList::rowMenuRequested, this, [this](int row, const QPoint& globalPos) {
+    connect(this, &LibraryList::rowMenuRequested, this, [this](int row, const QPoint& globalPos, MenuAsked asked) {
         const HistoryEntry entry = *model_->row(row).entry;
-        emit menuRequested(entry, globalPos);
+        emit menuRequested(entry, globalPos, asked);
     });
 }
 

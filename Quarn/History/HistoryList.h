@@ -98,7 +98,7 @@ public:
 signals:
     void openRequested(const quarnkit::HistoryEntry& entry);
     void linkActivated(const quarnkit::HistoryEntry& entry, int link);
-    void menuRequested(const quarnkit::HistoryEntry& entry, const QPoint& globalPos);
+    void menuRequested(const quarnkit::HistoryEntry& entry, const QPoint& globalPos, MenuAsked asked);
     // An entry's row was drawn: its file wants a check.
     void rowShown(const quarnkit::HistoryEntry& entry);
 

@@ -251,7 +251,7 @@ void HistoryPanel::locateEntry(const HistoryEntry& entry)
     if (locate) locate(entry, window);
 }
 
-void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos)
+void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos, MenuAsked asked)
 {
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
@@ -267,7 +267,7 @@ void HistoryPanel::showMenu(const HistoryEntry& entry, const QPoint& globalPos)
     menu->addAction(QStringLiteral("Copy Path"), this, [location] { QGuiApplication::clipboard()->setText(location); });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Remove from History"), this, [this, id = entry.id] { library_.remove(id); });
-    popUpMenu(menu, globalPos);
+    popUpMenu(menu, globalPos, asked);
 }
 
 void HistoryPanel::askToClear()

@@ -5,6 +5,7 @@
 // with ways to locate or remove them, and Clear History (asked first). The
 // panel holds only view state; the entries, their file states and every
 // change belong to the history library.
+#include "Quarn/Design/AccessiblePopover.h"
 #include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/History/LibraryCalendar.h"
 
@@ -58,7 +59,7 @@ public:
     // Opens an entry as a click on its row does.
     void openEntry(const quarnkit::HistoryEntry& entry);
     // Shows the row menu (Locate…/Open, Show in Folder, Copy Path, Remove from History).
-    void showMenu(const quarnkit::HistoryEntry& entry, const QPoint& globalPos);
+    void showMenu(const quarnkit::HistoryEntry& entry, const QPoint& globalPos, MenuAsked asked);
 
 protected:
     void showEvent(QShowEvent* event) override;

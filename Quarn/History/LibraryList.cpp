@@ -174,8 +174,6 @@ bool LibraryList::event(QEvent* event)
 
 void LibraryList::keyPressEvent(QKeyEvent* event)
 {
-    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier && event->key() == Qt::Key_F10)
-        return showMenuOfKeyboardRow();
     if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return event->ignore();
     const int row = keyboardRow();
     const int count = model()->rowCount();
@@ -205,7 +203,7 @@ void LibraryList::showMenuOfKeyboardRow()
     if (row < 0) return;
     showRow(row);
     const QRect rect = rowRect(row);
-    emit rowMenuRequested(row, viewport()->mapToGlobal(QPoint(rect.left() + 16, rect.center().y())));
+    emit rowMenuRequested(row, viewport()->mapToGlobal(QPoint(rect.left() + 16, rect.center().y())), MenuAsked::byKeys);
 }
 
 void LibraryList::focusInEvent(QFocusEvent* event)
@@ -332,7 +330,7 @@ void LibraryList::contextMenuEvent(QContextMenuEvent* event)
     // menu shown by then takes this one.
     if (event->reason() == QContextMenuEvent::Keyboard) return showMenuOfKeyboardRow();
     const int row = rowAt(event->pos());
-    if (row >= 0) emit rowMenuRequested(row, event->globalPos());
+    if (row >= 0) emit rowMenuRequested(row, event->globalPos(), MenuAsked::byPointer);
 }
 
 void LibraryList::resizeEvent(QResizeEvent* event)

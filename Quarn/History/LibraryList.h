@@ -8,6 +8,7 @@
 // among the rows that open, Return opens one and the menu key (or
 // Shift+F10) shows its menu. A screen reader sees each row as a button
 // that opens, with the panel's named actions beside.
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Motion.h"
 
 #include <QAccessible>
@@ -86,7 +87,7 @@ public:
 signals:
     void rowActivated(int row);
     void rowLinkActivated(int row, int link);
-    void rowMenuRequested(int row, const QPoint& globalPos);
+    void rowMenuRequested(int row, const QPoint& globalPos, MenuAsked asked);
 
 protected:
     // Scrolls the row into view.

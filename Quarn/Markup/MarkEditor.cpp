@@ -227,7 +227,7 @@ bool MarkEditor::contextMenu(QContextMenuEvent* event)
         return true;
     }
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    popUpMenu(menu, event->globalPos());
+    popUpMenu(menu, event->globalPos(), askedBy(*event));
     return true;
 }
 

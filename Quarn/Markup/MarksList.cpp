@@ -16,6 +16,7 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAccessibleWidget>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFutureWatcher>
 #include <QHeaderView>
@@ -151,8 +152,12 @@ public:
         pinned_->onEnter = [this] { setHovered({}); };
     }
     QWidget* pinned() const { return pinned_; }
-    // Return and Space on a row do what a click does.
+    // Space on a row does what a click does; Return opens a text box or a
+    // note for typing besides, as on the page.
     std::function<void(QTreeWidgetItem*)> onActivate;
+    std::function<void(QTreeWidgetItem*)> onOpen;
+    // A row's menu: a right-click's row, or the keys' (the current row), at `at` (global).
+    std::function<void(QTreeWidgetItem* row, QPoint at, MenuAsked asked)> onMenu;
 
     // Holds the header of the section under the top edge there.
     void pinHeader()
@@ -228,7 +233,8 @@ protected:
         const bool activates =
             event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
         if (activates && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            if (MarksList::markOf(currentItem()) && onActivate) onActivate(currentItem());
+            const auto& run = event->key() == Qt::Key_Space ? onActivate : onOpen;
+            if (MarksList::markOf(currentItem()) && run) run(currentItem());
             event->accept();
             return;
         }
@@ -251,6 +257,15 @@ protected:
         const bool down = action == MoveDown || action == MoveNext || action == MovePageDown || action == MoveHome;
         while (item && !MarksList::markOf(item)) item = down ? itemBelow(item) : itemAbove(item);
         return item ? indexFromItem(item) : from;
+    }
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        const MenuAsked asked = askedBy(*event);
+        // The menu key comes with the pointer's place, wherever that is.
+        QTreeWidgetItem* row = asked == MenuAsked::byKeys ? currentItem() : itemAt(event->pos());
+        if (!row || !onMenu) return;
+        const QPoint at = asked == MenuAsked::byKeys ? visualItemRect(row).center() : event->pos();
+        onMenu(row, viewport()->mapToGlobal(at), asked);
     }
     void scrollContentsBy(int dx, int dy) override
     {
@@ -488,7 +503,6 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
     tree_->setTextElideMode(Qt::ElideRight);
     tree_->setFrameShape(QFrame::NoFrame);
     tree_->setMouseTracking(true);
-    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     tree_->setIconSize(QSize(32, 16));
     // The rows sit on the sidebar's own background, as the headers do.
     QPalette sidebar = tree_->palette();
@@ -502,14 +516,19 @@ MarksList::MarksList(ViewerModel* model, quarnkit::QuarnDocument* document, QWid
                                    tr("No marks yet. Pick a tool and draw on the page."), this);
     column->addWidget(empty_, 1);
 
-    // A click, Return or Space on a row shows its mark and selects it.
+    // A click, Return or Space on a row shows its mark and selects it; Return
+    // opens a text box or a note for typing besides.
     const auto reveal = [this](QTreeWidgetItem* item) {
         const auto mark = markOf(item);
         if (mark && model_) MarkupModel::of(*model_).reveal(*mark);
     };
     connect(tree_, &QTreeWidget::itemClicked, this, reveal);
     tree->onActivate = reveal;
-    connect(tree_, &QWidget::customContextMenuRequested, this, &MarksList::showMenu);
+    tree->onOpen = [this](QTreeWidgetItem* item) {
+        const auto mark = markOf(item);
+        if (mark && model_) MarkupModel::of(*model_).open(*mark);
+    };
+    tree->onMenu = [this](QTreeWidgetItem* row, QPoint at, MenuAsked asked) { showMenu(row, at, asked); };
     // The row of the mark selected on the page is lit, however it was selected.
     if (model_)
         connect(&MarkupModel::of(*model_), &MarkupModel::selectedMarkChanged, this, &MarksList::showSelectedMark);
@@ -699,9 +718,8 @@ void MarksList::deleteChosen()
     MarkupModel::of(*model_).deleteMarks(marks);
 }
 
-void MarksList::showMenu(const QPoint& at)
+void MarksList::showMenu(QTreeWidgetItem* item, const QPoint& at, MenuAsked asked)
 {
-    QTreeWidgetItem* item = tree_->itemAt(at);
     const auto mark = markOf(item);
     if (!mark) return;
     if (!item->isSelected()) {
@@ -713,7 +731,7 @@ void MarksList::showMenu(const QPoint& at)
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(count == 1 ? tr("Delete Mark") : tr("Delete %1 Marks").arg(count), this, &MarksList::deleteChosen);
-    popUpMenu(menu, tree_->viewport()->mapToGlobal(at));
+    popUpMenu(menu, at, asked);
 }
 
 bool MarksList::eventFilter(QObject* watched, QEvent* event)

@@ -5,6 +5,7 @@
 // step. After an edit of one page only that page's group is rebuilt; the
 // whole list is read by a worker, so a long document opens without waiting
 // for every page's marks.
+#include "Quarn/Design/AccessiblePopover.h"
 #include "QuarnKit/Markup/MarkCatalog.h"
 
 #include <QPointer>
@@ -66,7 +67,7 @@ private:
     void documentEdited();
     // Lights the row of the mark selected on the page, and no other.
     void showSelectedMark();
-    void showMenu(const QPoint& at);
+    void showMenu(QTreeWidgetItem* item, const QPoint& at, MenuAsked asked);
     std::vector<MarkRef> chosen() const;
 
     QPointer<ViewerModel> model_;

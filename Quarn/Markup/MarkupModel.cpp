@@ -162,6 +162,12 @@ void MarkupModel::reveal(const MarkRef& mark)
     emit revealRequested(mark);
 }
 
+void MarkupModel::open(const MarkRef& mark)
+{
+    reveal(mark);
+    if (selectedMark() == mark) emit openRequested(mark);
+}
+
 void MarkupModel::deleteMarks(const std::vector<MarkRef>& marks)
 {
     quarnkit::QuarnDocument* document = viewer_.document();

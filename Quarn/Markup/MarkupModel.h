@@ -81,6 +81,9 @@ public:
     // Chooses Select, selects the mark and has the page view show it with
     // some room around it; nothing for a mark that is gone.
     void reveal(const MarkRef& mark);
+    // Reveals the mark and, a text box or a note, opens it for typing, as
+    // Return does on the page.
+    void open(const MarkRef& mark);
     // Removes the marks as one undo step, "Delete Mark" or "Delete N Marks".
     void deleteMarks(const std::vector<MarkRef>& marks);
 
@@ -104,6 +107,8 @@ signals:
 
     // Asked of the page view: show a mark just selected, with some room around it.
     void revealRequested(const MarkRef& mark);
+    // Asked of the page view: open the mark just revealed for typing.
+    void openRequested(const MarkRef& mark);
 
 private:
     explicit MarkupModel(ViewerModel& viewer);

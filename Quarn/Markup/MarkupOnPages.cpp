@@ -38,6 +38,7 @@ void showMarkupOnPages(MarkupModel& markup, QuarnPDFView& view)
         // The mark with 40 points of room above and to the left.
         view.goToPage(mark.page, platform::PdfPoint{annotation->rect.minX() - 40, annotation->rect.maxY() + 40});
     });
+    QObject::connect(&markup, &MarkupModel::openRequested, &view, [&editor] { editor.editSelectedText(); });
 }
 
 } // namespace quarn

@@ -320,7 +320,7 @@ void PageTableView::contextMenuEvent(QContextMenuEvent* event)
     const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
     QMenu* menu = controller_->makeMenu(index.isValid() ? index.row() : -1);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    popUpMenu(menu, event->globalPos());
+    popUpMenu(menu, event->globalPos(), askedBy(*event));
 }
 
 void PageTableView::scrollContentsBy(int dx, int dy)

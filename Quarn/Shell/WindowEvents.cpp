@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -62,10 +63,21 @@ protected:
                 continue;
             if (each->hear(event, watched)) return true;
         }
-        return false;
+        return event->type() == QEvent::KeyPress && asksForMenu(static_cast<QKeyEvent*>(event), watched);
     }
 
 private:
+    // Shift+F10 asks the focused widget for its menu, as the menu key does.
+    static bool asksForMenu(const QKeyEvent* key, QObject* watched)
+    {
+        if (key->key() != Qt::Key_F10 || (key->modifiers() & ~Qt::KeypadModifier) != Qt::ShiftModifier) return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const QPoint centre = widget->rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, centre, widget->mapToGlobal(centre), key->modifiers());
+        QApplication::sendEvent(widget, &menu);
+        return true;
+    }
+
     static bool heard(QEvent::Type type)
     {
         switch (type) {
@@ -104,12 +116,16 @@ QPointer<Filter>& filter()
 
 } // namespace
 
+void offerMenusOnShiftF10()
+{
+    if (filter()) return;
+    filter() = new Filter(qApp);
+    qApp->installEventFilter(filter());
+}
+
 void listen(QWidget& owner, std::initializer_list<QEvent::Type> types, Hear hear)
 {
-    if (!filter()) {
-        filter() = new Filter(qApp);
-        qApp->installEventFilter(filter());
-    }
+    offerMenusOnShiftF10(); // the filter, made with the first listener
     filter()->add(owner, types, std::move(hear));
 }
 

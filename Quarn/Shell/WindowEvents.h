@@ -56,6 +56,10 @@ bool focusClaims(const QKeyEvent* event);
 // does, and the window's Export would never run from a field.
 bool fieldUsesKey(const QKeyEvent* event);
 
+// From now on Shift+F10 asks the focused widget of any window for its menu,
+// as the menu key does (the application's filter hears it first).
+void offerMenusOnShiftF10();
+
 // `owner`'s listeners hear nothing more: for a widget's destructor, whose
 // children may still move the focus as they go.
 void forget(const QWidget& owner);

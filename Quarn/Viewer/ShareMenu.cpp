@@ -68,7 +68,7 @@ void ShareMenu::offer(DocumentActions& actions, QWidget* anchor, QWidget* fallba
         menu->setAttribute(Qt::WA_DeleteOnClose);
         connect(menu, &ShareMenu::failed, menu,
                 [window](const QString& description) { showShareFailure(window, description); });
-        popUpMenu(menu, at);
+        popUpMenu(menu, at, MenuAsked::choices);
     });
 }
 

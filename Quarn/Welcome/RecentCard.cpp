@@ -239,20 +239,21 @@ bool RecentCard::event(QEvent* event)
 void RecentCard::keyPressEvent(QKeyEvent* event)
 {
     if (!offersMenu(event)) return ChromeButton::keyPressEvent(event);
-    showMenu(mapToGlobal(QPoint(8, thumbnailHeight)));
+    showMenu(mapToGlobal(QPoint(8, thumbnailHeight)), MenuAsked::byKeys);
 }
 
 void RecentCard::contextMenuEvent(QContextMenuEvent* event)
 {
     showMenu(event->reason() == QContextMenuEvent::Keyboard ? mapToGlobal(QPoint(8, thumbnailHeight))
-                                                            : event->globalPos());
+                                                            : event->globalPos(),
+             askedBy(*event));
 }
 
-void RecentCard::showMenu(const QPoint& place)
+void RecentCard::showMenu(const QPoint& place, MenuAsked asked)
 {
     if (shownMenu_ && shownMenu_->isVisible()) return;
     shownMenu_ = makeMenu();
-    popUpMenu(shownMenu_, place);
+    popUpMenu(shownMenu_, place, asked);
 }
 
 // ---------------------------------------------------------------- grid

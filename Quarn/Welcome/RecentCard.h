@@ -7,6 +7,7 @@
 // it, Delete or the menu key offers its menu. A screen reader sees a button
 // whose default action opens the file, with "Show in Folder" and, for a
 // recent one, "Remove from History" beside.
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Welcome/RecentThumbnails.h"
@@ -60,7 +61,7 @@ protected:
 private:
     // Pops the menu up at `place`, unless it is up already (the menu key
     // comes both as a key and as a request for the menu).
-    void showMenu(const QPoint& place);
+    void showMenu(const QPoint& place, MenuAsked asked);
     void reveal(const RecentItem& item);
 
     RecentThumbnails& thumbnails_;

@@ -75,6 +75,14 @@ struct Shown {
     QuarnPDFView& view() const { return *window->screen()->pageViewHost()->view(); }
 };
 
+// Presses `button` as a keyboard user does: Tab to it, then Space.
+void pressByKeys(QWindow* keys, QWidget* button)
+{
+    for (int i = 0; i < 100 && QApplication::focusWidget() != button; ++i) QTest::keyClick(keys, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), button) << button->accessibleName().toStdString();
+    QTest::keyClick(keys, Qt::Key_Space);
+}
+
 // A screen reader listens while it lives, as the platform tells when one starts.
 struct ReaderListening {
     ReaderListening() { QAccessible::setActive(true); }
@@ -86,7 +94,8 @@ struct ReaderListening {
 // Each sheet and popover, opened as the user opens it, is one of the
 // application's windows a reader finds by its name; every control in it has
 // a name, and Tab, sent to the window, stops on each of them in turn and on
-// nothing unnamed (a scroll area, a frame).
+// nothing unnamed (a scroll area, a frame). A popover takes the keys as it
+// opens, and Escape gives them back to what opened it.
 TEST(ScreenReader, EverySheetAndPopoverIsNamedAndGoneThroughByTab)
 {
     Shown shown("pdflatex-4-pages.pdf");
@@ -95,29 +104,38 @@ TEST(ScreenReader, EverySheetAndPopoverIsNamedAndGoneThroughByTab)
     auto* tools = shown.window->findChild<ToolPalette*>();
     ASSERT_NE(tools, nullptr);
     ToolGroupButton* shapes = tools->groupButton(quarnkit::ToolGroup::shapes);
+    ToolGroupButton* markup = tools->groupButton(quarnkit::ToolGroup::textMarkup);
     struct Row {
         const char* name;
-        std::function<void()> open;
+        std::function<void()> open; // none: `button` pressed by the keys
+        QWidget* button;
         std::function<QWidget*()> find;
         bool popover; // its keys come through the window under it
     };
     const Row rows[] = {
-        {"Document info", [&] { QTest::keyClick(shown.keys(), Qt::Key_I, Qt::ControlModifier); },
+        {"Document info", [&] { QTest::keyClick(shown.keys(), Qt::Key_I, Qt::ControlModifier); }, nullptr,
          [&] { return static_cast<QWidget*>(shown.window->findChild<DocumentInfoPopover*>()); }, true},
-        {"Fill and sign", [&] { QTest::mouseClick(sign->button(), Qt::LeftButton); },
-         [&] { return static_cast<QWidget*>(sign->popover()); }, true},
-        {"Shapes tools", [&] { QTest::mouseClick(shapes->menuPart(), Qt::LeftButton); },
+        {"Fill and sign", {}, sign->button(), [&] { return static_cast<QWidget*>(sign->popover()); }, true},
+        {"Shapes tools", [&] { QTest::mouseClick(shapes->menuPart(), Qt::LeftButton); }, nullptr,
          [&] { return static_cast<QWidget*>(shapes->openMenu()); }, true},
-        {"Export", [&] { QTest::keyClick(shown.keys(), Qt::Key_E, Qt::ControlModifier); },
+        {"Text markup tools", {}, markup->menuPart(), [&] { return static_cast<QWidget*>(markup->openMenu()); }, true},
+        {"Export", [&] { QTest::keyClick(shown.keys(), Qt::Key_E, Qt::ControlModifier); }, nullptr,
          [&] { return static_cast<QWidget*>(shown.window->findChild<ExportSheet*>()); }, false},
         {"New signature",
          [&] { QTest::keyClick(shown.keys(), Qt::Key_S, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier); },
-         [&] { return static_cast<QWidget*>(sign->sheet()); }, false},
+         nullptr, [&] { return static_cast<QWidget*>(sign->sheet()); }, false},
     };
     for (const Row& row : rows) {
-        row.open();
+        QWidget* opener = row.button ? row.button : QApplication::focusWidget();
+        if (row.open) row.open();
+        else pressByKeys(shown.keys(), row.button);
         ASSERT_TRUE(testsupport::waitFor([&] { return row.find() && row.find()->isVisible(); })) << row.name;
         QWidget* sheet = row.find();
+        if (row.popover) {
+            EXPECT_TRUE(testsupport::waitFor([&] {
+                return sheet == QApplication::focusWidget() || sheet->isAncestorOf(QApplication::focusWidget());
+            })) << row.name;
+        }
         QAccessibleInterface* node = accessibletest::applicationWindow(sheet);
         ASSERT_NE(node, nullptr) << row.name;
         EXPECT_EQ(node->text(QAccessible::Name), QString::fromUtf8(row.name));
@@ -136,6 +154,10 @@ TEST(ScreenReader, EverySheetAndPopoverIsNamedAndGoneThroughByTab)
         ASSERT_TRUE(testsupport::waitFor([&] { return !row.find() || !row.find()->isVisible(); })) << row.name;
         QApplication::setActiveWindow(shown.window);
         ASSERT_TRUE(QTest::qWaitForWindowActive(shown.window));
+        if (row.popover) {
+            QCoreApplication::processEvents(); // what the closing hands on, the window's own rules
+            EXPECT_EQ(QApplication::focusWidget(), opener) << row.name;
+        }
     }
 }
 
@@ -521,53 +543,65 @@ TEST(ScreenReader, AFormIsFilledByKeyboardAlone)
 
 // Every menu of the window reaches a reader as a menu while it is open:
 // listed among the application's windows, with an item focused, the chosen
-// one where there is one. Each opens as the user opens it: a click on its
-// button, or the menu key on the pages. (The rows of the library
-// panels, the thumbnails, the marks list, the recent cards and a form's
-// choice lists have theirs in their own windows' tests.)
+// one where there is one, when the keys opened it: its button pressed by
+// them, or the menu key or Shift+F10 on the pages. A right-click opens one
+// with none, so that Return runs nothing the user did not point at. Escape
+// gives the keys back to what opened it. (The rows of the library panels,
+// the thumbnails, the marks list, the recent cards and a form's choice
+// lists have theirs in their own windows' tests.)
 TEST(ScreenReader, AnOpenMenuIsListedWithItsItemFocused)
 {
     Shown shown("pdflatex-4-pages.pdf");
     const ReaderListening reader;
-    const auto click = [&](const char* start) {
+    const auto press = [&](const char* start) {
         return [&shown, start] {
             for (QAbstractButton* button : shown.window->findChildren<QAbstractButton*>())
                 if (button->isVisible() && button->accessibleName().startsWith(QString::fromUtf8(start)))
-                    return QTest::mouseClick(button, Qt::LeftButton);
+                    return pressByKeys(shown.keys(), button);
             ADD_FAILURE() << "no button " << start;
         };
     };
-    // The menu key on the pages, as the window system reports it.
-    const auto menuKey = [&] {
-        const QPoint centre = shown.view().rect().center();
-        QContextMenuEvent key(QContextMenuEvent::Keyboard, centre, shown.view().mapToGlobal(centre));
-        QApplication::sendEvent(&shown.view(), &key);
+    // The menu key or a right-click on the pages, as the window system reports them.
+    const auto asked = [&](QContextMenuEvent::Reason reason) {
+        return [&shown, reason] {
+            QWidget* to = reason == QContextMenuEvent::Mouse ? shown.view().viewport() : &shown.view();
+            QContextMenuEvent event(reason, to->rect().center(), to->mapToGlobal(to->rect().center()));
+            QApplication::sendEvent(to, &event);
+        };
     };
     const struct {
         const char* menu;
         std::function<void()> open;
-        const char* focused; // the item focused as the menu opens
+        const char* focused; // the item focused as the menu opens ("": any one); none: no item
     } rows[] = {
-        {"Zoom presets", click("Zoom presets"), nullptr},
-        {"View", click("View:"), "Continuous"},
-        {"Share", click("Share"), "Email…"},
-        {"Page", menuKey, "Copy Page"},
+        {"Zoom presets", press("Zoom presets"), ""},
+        {"View", press("View:"), "Continuous"},
+        {"Share", press("Share"), "Email…"},
+        {"Page", asked(QContextMenuEvent::Keyboard), "Copy Page"},
+        {"Page by Shift+F10", [&] { QTest::keyClick(shown.keys(), Qt::Key_F10, Qt::ShiftModifier); }, "Copy Page"},
+        {"Page by a right-click", asked(QContextMenuEvent::Mouse), nullptr},
     };
     for (const auto& row : rows) {
         shown.view().setFocus(Qt::OtherFocusReason);
         row.open();
+        QWidget* opener = QApplication::focusWidget();
         QMenu* menu = nullptr;
         ASSERT_TRUE(testsupport::waitFor([&] {
             return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()));
         })) << row.menu;
         const QStringList focused = accessibletest::focusedMenuItems(menu);
-        ASSERT_EQ(focused.size(), 1) << row.menu << ": " << focused.join(", ").toStdString();
+        ASSERT_EQ(focused.size(), row.focused ? 1 : 0) << row.menu << ": " << focused.join(", ").toStdString();
         if (row.focused) {
             EXPECT_TRUE(focused.front().startsWith(QString::fromUtf8(row.focused)))
                 << row.menu << ": " << focused.front().toStdString();
         }
-        menu->close();
+        QTest::keyClick(shown.keys(), Qt::Key_Escape);
         ASSERT_TRUE(testsupport::waitFor([&] { return !QApplication::activePopupWidget(); }));
+        // Offscreen, a closed popup may leave no window active, as no window system would.
+        shown.window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(shown.window));
+        QCoreApplication::processEvents(); // what the closing hands on, the window's own rules
+        EXPECT_EQ(QApplication::focusWidget(), opener) << row.menu;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "Quarn/Explore/ExploreList.h"
 #include "Quarn/Explore/ExplorePanel.h"
 #include "Quarn/History/HistoryHooks.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/History/HistoryPanel.h"
 #include "Quarn/History/LibraryColumn.h"
 #include "Quarn/History/LibraryThumbnails.h"
@@ -181,7 +182,7 @@ TEST(ExplorePanel, SearchesAsTheUserTypesAndOpensWhatTheyPick)
     EXPECT_FALSE(p.panel->notice()->isVisible());
 
     // The row's menu; Copy Path puts the path on the clipboard.
-    p.panel->showMenu(p.explore->items().front(), p.panel->mapToGlobal(QPoint(20, 300)));
+    p.panel->showMenu(p.explore->items().front(), p.panel->mapToGlobal(QPoint(20, 300)), MenuAsked::byPointer);
     QMenu* menu = p.panel->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
     QStringList items;
@@ -291,6 +292,7 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResultsAndTheLocations)
 
     // The menu key, or Shift+F10, offers the row's menu, its first item
     // focused for a reader.
+    WindowEvents::offerMenusOnShiftF10(); // as the application does as it starts
     for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Menu), Qt::ShiftModifier | Qt::Key_F10}) {
         QTest::keyClick(p.window(), keys.key(), keys.keyboardModifiers());
         QMenu* menu = p.panel->findChild<QMenu*>();

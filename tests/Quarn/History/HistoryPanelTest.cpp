@@ -5,6 +5,7 @@
 #include "Quarn/Design/ErrorAlert.h"
 #include "Quarn/History/LibraryThumbnails.h"
 #include "Quarn/History/LibraryViews.h"
+#include "Quarn/Shell/WindowEvents.h"
 #include "Quarn/Design/ChromeButtons.h"
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "QuarnKit/History/PageThumbnail.h"
@@ -197,7 +198,7 @@ TEST(HistoryPanel, FilesFoundGoneOfferLocateAndRemove)
     EXPECT_FALSE(p.missing("moved"));
 
     // Its menu copies the path it was recorded at.
-    p.panel->showMenu(p.entry("deleted"), p.panel->mapToGlobal(QPoint(20, 200)));
+    p.panel->showMenu(p.entry("deleted"), p.panel->mapToGlobal(QPoint(20, 200)), MenuAsked::byPointer);
     QMenu* menu = p.panel->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
     QStringList items;
@@ -514,6 +515,7 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
     QTest::keyClick(p.window(), Qt::Key_Return);
     ASSERT_TRUE(testsupport::waitFor([&] { return !p.opened.empty(); }));
     EXPECT_EQ(p.opened.front(), p.h.dir.filePath("files/f1.pdf"));
+    WindowEvents::offerMenusOnShiftF10(); // as the application does as it starts
     for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Menu), Qt::ShiftModifier | Qt::Key_F10}) {
         QTest::keyClick(p.window(), keys.key(), keys.keyboardModifiers());
         QMenu* menu = p.panel->findChild<QMenu*>();

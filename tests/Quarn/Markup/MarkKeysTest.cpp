@@ -87,15 +87,16 @@ TEST(MarkKeys, DeleteWorksAfterAClickInTheInspector)
 // While the marks list has the keys, the arrows move among its rows (a
 // page's header is no stop) choosing each row's mark as they go, and Return
 // or Space does what a click does: the row's mark is shown and selected; no
-// mark moves. Escape and the tool
-// letters still reach the marks.
+// mark moves. Return on a note opens it for typing, as on the page. Escape
+// and the tool letters still reach the marks.
 TEST(MarkKeys, TheMarksListKeepsItsArrowsReturnAndSpaceAndEscapeAndToolLettersReachTheMarks)
 {
     MarkedWindow w;
     w.add(600); // three marks on page 1, one on page 2
-    const MarkRef onPage2{1, PdfAnnotations::add(*pdfOf(*w.document), 1,
-                                                 *quarnkit::AnnotationFactory::rectangle(
-                                                     {100, 300}, {200, 360}, quarnkit::RGBA{1, 0, 0, 1}, 2, false))};
+    const MarkRef onPage2{
+        1, PdfAnnotations::add(
+               *pdfOf(*w.document), 1,
+               *quarnkit::AnnotationFactory::note({100, 300}, "words", quarnkit::RGBA{1, 0, 0, 1}, {0, 0, 612, 792}))};
     // The marks list is the sidebar's Marks tab.
     PagesModel::of(w.screen->model()).showSidebarTab(quarnkit::SidebarTab::marks);
     QApplication::processEvents();
@@ -120,21 +121,24 @@ TEST(MarkKeys, TheMarksListKeepsItsArrowsReturnAndSpaceAndEscapeAndToolLettersRe
         Qt::Key key;
         int row;                  // the row the keys are on after it
         std::optional<int> shown; // the row whose mark is selected after it
+        bool typing = false;      // that mark is open for typing
     } steps[] = {
-        {Qt::Key_Down, 2, 2},  {Qt::Key_Return, 2, 2}, {Qt::Key_Down, 3, 3}, // over page 2's header
-        {Qt::Key_Space, 3, 3}, {Qt::Key_Right, 3, 3},  {Qt::Key_Up, 2, 2},   // back over it
-        {Qt::Key_Left, 2, 2},  {Qt::Key_Home, 0, 0},   {Qt::Key_Enter, 0, 0}, {Qt::Key_End, 3, 3},
+        {Qt::Key_Down, 2, 2},  {Qt::Key_Return, 2, 2},       {Qt::Key_Down, 3, 3}, // over page 2's header
+        {Qt::Key_Space, 3, 3}, {Qt::Key_Right, 3, 3},        {Qt::Key_Up, 2, 2},   // back over it
+        {Qt::Key_Left, 2, 2},  {Qt::Key_Home, 0, 0},         {Qt::Key_Enter, 0, 0},
+        {Qt::Key_End, 3, 3},   {Qt::Key_Return, 3, 3, true}, // the note
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(QKeySequence(step.key).toString().toStdString());
         w.key(step.key);
         EXPECT_EQ(MarksList::markOf(list->tree()->currentItem()), rows[size_t(step.row)]);
         EXPECT_EQ(MarkEditor::of(*w.view).selected(), rows[size_t(*step.shown)]);
-        EXPECT_FALSE(MarkEditor::of(*w.view).hasEditor());
+        EXPECT_EQ(MarkEditor::of(*w.view).hasEditor(), step.typing);
     }
     EXPECT_EQ(w.stack().count(), 0);
     EXPECT_EQ(w.document->snapshot(), saved);
 
+    w.key(Qt::Key_Escape); // the note's words, then the selection
     w.key(Qt::Key_Escape);
     EXPECT_FALSE(MarkEditor::of(*w.view).selected());
     w.key(Qt::Key_R);

@@ -284,8 +284,8 @@ TEST(MarksList, RowsSitOnTheSidebarsBackground)
     EXPECT_EQ(image.pixelColor(row.right() - 2, row.center().y()).rgb(), quarnkit::Design::chrome().rgb());
 }
 
-// A row's menu, opened by a right-click or by the menu key, reaches a reader
-// as a menu with its item focused; its item deletes the row's mark.
+// A row's menu reaches a reader as a menu, with its item focused when the
+// menu key opened it (none for a right-click); its item deletes the row's mark.
 TEST(MarksList, ARowsMenuReachesAReaderWithItsItemFocused)
 {
     ListFixture f;
@@ -303,7 +303,7 @@ TEST(MarksList, ARowsMenuReachesAReaderWithItsItemFocused)
     QApplication::sendEvent(tree->viewport(), &click);
     QMenu* menu = shownMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Delete Mark"});
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList()); // Return runs nothing unseen
     menu->close();
     ASSERT_TRUE(testsupport::waitFor([&] { return !f.list.findChild<QMenu*>(); }));
 

@@ -487,7 +487,7 @@ TEST(Sidebar, TheThumbnailMenusInsertIntoAListWithoutPagesAndShowTheListsDeleteK
     ASSERT_TRUE(menu);
     QAction* remove = item(menu, "Delete Page");
     ASSERT_TRUE(remove);
-    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList{"Rotate Left"});
+    EXPECT_EQ(accessibletest::focusedMenuItems(menu), QStringList()); // a right-click's: none
     EXPECT_EQ(remove->shortcut(), quarnkit::KeyboardShortcuts::menuKey(quarnkit::ShortcutCommand::deletePages));
     menu->close();
 }
