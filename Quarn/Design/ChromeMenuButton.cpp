@@ -58,11 +58,13 @@ QMenu* ChromeMenuButton::showChromeMenu(const std::vector<ChromeMenuItem>& items
         }
         QString text = item.title;
         text.replace(QLatin1Char('&'), QStringLiteral("&&")); // titles have no mnemonics
-        const QString shortcut = item.shortcutText();
-        // After a tab the menu shows the text in its shortcut column without
-        // binding the key: the key itself belongs to the menus and key handlers.
-        if (!shortcut.isEmpty()) text += QLatin1Char('\t') + shortcut;
         QAction* action = menu->addAction(text);
+        // The menu shows the key in its shortcut column, and a reader hears it
+        // apart from the item's name. It binds nothing: an action that only
+        // a pop-up menu holds is never in a window's context, and the key
+        // belongs to the menus and key handlers.
+        action->setShortcut(QKeySequence::fromString(item.shortcutText(), QKeySequence::NativeText));
+        action->setShortcutVisibleInContextMenu(true);
         action->setCheckable(item.checked); // no empty check box beside unchecked items
         action->setChecked(item.checked);
         action->setEnabled(item.enabled);
