@@ -78,7 +78,8 @@ quarnkit::ExploreModel& windowExplore(ViewerModel& model, const ExploreSourceMak
 
 // ---------------------------------------------------------------- empty state
 
-ExploreEmptyView::ExploreEmptyView(ExploreModel& explore, QWidget* parent) : QWidget(parent), explore_(explore)
+ExploreEmptyView::ExploreEmptyView(ExploreModel& explore, bool offersContents, QWidget* parent)
+    : QWidget(parent), explore_(explore), offersContents_(offersContents)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -90,7 +91,7 @@ ExploreEmptyView::ExploreEmptyView(ExploreModel& explore, QWidget* parent) : QWi
 
 void ExploreEmptyView::refresh()
 {
-    const quarnkit::ExploreEmptyMessage wanted = quarnkit::ExploreEmptyState::message(explore_);
+    const quarnkit::ExploreEmptyMessage wanted = quarnkit::ExploreEmptyState::message(explore_, offersContents_);
     if (message_ && message_->symbol() == wanted.symbol && message_->title() == wanted.title
         && message_->detail() == wanted.detail)
         return;
@@ -139,7 +140,7 @@ ExploreResults::ExploreResults(ExploreModel& explore, bool showsSort, LibraryThu
     auto* bodyHost = new QWidget(this);
     body_ = new QStackedLayout(bodyHost);
     list_ = new ExploreList(new ExploreListModel(explore_, this), thumbnails);
-    empty_ = new ExploreEmptyView(explore_);
+    empty_ = new ExploreEmptyView(explore_, true);
     body_->addWidget(list_);
     body_->addWidget(empty_);
     column->addWidget(bodyHost, 1);

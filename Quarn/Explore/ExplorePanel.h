@@ -48,16 +48,17 @@ using ExploreSourceMaker = std::function<std::unique_ptr<quarnkit::ExploreSource
 quarnkit::ExploreModel& windowExplore(ViewerModel& model, const ExploreSourceMaker& source = {});
 
 // What the result area says while it has no results: one message, following
-// the model.
+// the model, and naming the search by contents only where it `offersContents`.
 class ExploreEmptyView : public QWidget {
     Q_OBJECT
 public:
-    explicit ExploreEmptyView(quarnkit::ExploreModel& explore, QWidget* parent = nullptr);
+    ExploreEmptyView(quarnkit::ExploreModel& explore, bool offersContents, QWidget* parent = nullptr);
     LibraryMessage* message() const { return message_; }
 
 private:
     void refresh();
     quarnkit::ExploreModel& explore_;
+    bool offersContents_;
     LibraryMessage* message_ = nullptr;
 };
 

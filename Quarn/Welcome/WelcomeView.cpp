@@ -366,7 +366,7 @@ QWidget* WelcomeView::makeResultsSection()
     resultsArea_ = new QStackedWidget(section);
     exposeShownChildrenOnly(resultsArea_);
     resultsArea_->setFixedHeight(resultsHeight);
-    resultsEmpty_ = new ExploreEmptyView(*search_);
+    resultsEmpty_ = new ExploreEmptyView(*search_, false); // a search by names alone
     resultsArea_->addWidget(resultsEmpty_);
     auto* content = new QWidget;
     exposeShownChildrenOnly(content);

@@ -7,7 +7,7 @@ namespace quarnkit {
 namespace ExploreEmptyState {
 
 ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::optional<bool> indexHasPDFs,
-                            platform::MetadataIndexProblem problem, const ExploreRequest& shown)
+                            platform::MetadataIndexProblem problem, const ExploreRequest& shown, bool offersContents)
 {
     if (status == ExploreModel::Status::unavailable)
         return {QStringLiteral("exclamationmark.triangle"), QStringLiteral("The file index isn't available"),
@@ -54,7 +54,8 @@ ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::opt
         QString detail = QStringLiteral("No PDFs");
         if (shown.location != ExploreLocation::all) detail += QStringLiteral(" in ") + title(shown.location);
         detail += QStringLiteral(" match “") + words.join(QLatin1Char(' ')) + QStringLiteral("”.");
-        if (shown.mode == ExploreMode::names) detail += QStringLiteral(" Try Contents to search inside them.");
+        if (shown.mode == ExploreMode::names && offersContents)
+            detail += QStringLiteral(" Try Contents to search inside them.");
         if (shown.isCut()) detail += QLatin1Char(' ') + ExploreRequest::cutSentence();
         return {QStringLiteral("magnifyingglass"), QStringLiteral("No matches"), detail};
     }
@@ -62,9 +63,10 @@ ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::opt
             QStringLiteral("The file index found no PDFs in ") + title(shown.location) + QLatin1Char('.')};
 }
 
-ExploreEmptyMessage message(const ExploreModel& model)
+ExploreEmptyMessage message(const ExploreModel& model, bool offersContents)
 {
-    return message(model.status(), model.finished(), model.indexHasPDFs(), model.indexProblem(), model.shown());
+    return message(model.status(), model.finished(), model.indexHasPDFs(), model.indexProblem(), model.shown(),
+                   offersContents);
 }
 
 } // namespace ExploreEmptyState

@@ -22,10 +22,12 @@ namespace ExploreEmptyState {
 // The first rule that holds: unavailable, still searching, an index known to
 // hold no PDF (and why: its indexer found none, or cannot read any), the
 // recents request, words that matched nothing, an empty folder. The last
-// three read `shown`, the request whose results are on screen.
+// three read `shown`, the request whose results are on screen. Words that
+// matched no name point to the search by contents where the search
+// `offersContents` (the welcome window's does not).
 ExploreEmptyMessage message(ExploreModel::Status status, bool finished, std::optional<bool> indexHasPDFs,
-                            platform::MetadataIndexProblem problem, const ExploreRequest& shown);
-ExploreEmptyMessage message(const ExploreModel& model);
+                            platform::MetadataIndexProblem problem, const ExploreRequest& shown, bool offersContents);
+ExploreEmptyMessage message(const ExploreModel& model, bool offersContents);
 
 } // namespace ExploreEmptyState
 

@@ -22,7 +22,8 @@ TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
         Problem problem;
         ExploreRequest shown;
         const char* title;
-        const char* detail; // null: not compared
+        const char* detail;         // null: not compared
+        bool offersContents = true; // false: the welcome window's search
     } cases[] = {
         // 1. Unavailable comes before everything, finished or not.
         {Status::unavailable, false, false, Problem::none, twoWordsInDownloads, "The file index isn't available",
@@ -55,6 +56,8 @@ TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
         // cut search says so.
         {Status::ready, true, true, Problem::none, twoWordsInDownloads, "No matches",
          "No PDFs in Downloads match “tax 2023”. Try Contents to search inside them."},
+        {Status::ready, true, true, Problem::none, twoWordsInDownloads, "No matches",
+         "No PDFs in Downloads match “tax 2023”.", false},
         {Status::ready, true, true, Problem::none, twoWordsByContents, "No matches", "No PDFs match “tax 2023”."},
         {Status::ready, true, true, Problem::none, tenWords, "No matches",
          "No PDFs match “a b c d e f g h”. Only the first 8 words of a search, up to 100 characters each, are "
@@ -64,7 +67,7 @@ TEST(ExploreEmptyState, TheFirstRuleThatHoldsSpeaks)
     };
     for (const auto& c : cases) {
         const ExploreEmptyMessage message =
-            ExploreEmptyState::message(c.status, c.finished, c.indexHasPDFs, c.problem, c.shown);
+            ExploreEmptyState::message(c.status, c.finished, c.indexHasPDFs, c.problem, c.shown, c.offersContents);
         EXPECT_EQ(message.title, c.title);
         if (c.detail) {
             EXPECT_EQ(message.detail, c.detail) << c.title;

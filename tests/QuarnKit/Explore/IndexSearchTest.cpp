@@ -266,7 +266,7 @@ TEST_F(IndexSearchTest, ALongSearchIsCutWithASentence)
         EXPECT_EQ(model.status(), ExploreModel::Status::ready);
         EXPECT_EQ(model.total(), c.total);
         const QString said =
-            c.total > 0 ? model.overflowLine().value_or(QString()) : ExploreEmptyState::message(model).detail;
+            c.total > 0 ? model.overflowLine().value_or(QString()) : ExploreEmptyState::message(model, true).detail;
         EXPECT_TRUE(said.endsWith(ExploreRequest::cutSentence())) << said.toStdString();
     }
 }
