@@ -94,8 +94,8 @@ const char* DocumentError::message(Code code)
                "written.";
     case Code::fileWriteRepairedFile:
         return "ravlen had to repair this PDF to open it, and saving over it could lose parts that other programs can "
-               "still read. Use Save As to keep your changes in a new file, which may show less of it in other "
-               "programs; the original stays as it is.";
+               "still read. A new file keeps your changes but may show less of it in other programs; the original "
+               "stays as it is.";
     case Code::fileWriteUnreadablePages:
         return "Some pages of this PDF are damaged and could not be read, so saving would leave them out. Nothing was "
                "written.";
@@ -107,8 +107,7 @@ const char* DocumentError::message(Code code)
     case Code::fileWriteUnparsedObjects:
         return "Part of this PDF is damaged: some of its objects, such as a font or a page's resources, can't be read "
                "by ravlen, and saving over the file would leave them out although other programs may still show "
-               "them. Use Save As to keep your changes in a new file, which leaves them out too; the original stays "
-               "as it is.";
+               "them. A new file leaves them out too; the original stays as it is.";
     case Code::fileWriteNamesTooLong:
         return "This PDF names some of its parts (such as fonts) with names longer than ravlen can keep. ravlen saves "
                "your changes after the end of the file, which leaves those names as they are, but this would have to "
@@ -134,9 +133,8 @@ const char* DocumentError::message(Code code)
                "written; the file stays as it was.";
     case Code::fileWriteSignedRewrite:
         return "This PDF is signed, and ravlen can't add your changes after the signed part of the file, which is "
-               "what keeps a signature valid: saving over it would write it anew and make its signature invalid. Use "
-               "Save As to keep your changes in a new file, whose signature won't be valid; the original stays as it "
-               "is.";
+               "what keeps a signature valid: saving over it would write it anew and make its signature invalid. In a "
+               "new file its signature won't be valid either; the original stays as it is.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";

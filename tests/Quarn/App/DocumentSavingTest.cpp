@@ -919,6 +919,7 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
                 "Save As keeps them in a new file under another name, and Export writes them as a PDF or a "
                 "Flattened PDF, marks included, or as an image of each page."))
                 << c.saveAsOffers[0].second.toStdString();
+            EXPECT_EQ(c.saveAsOffers[0].second.count(QStringLiteral("Save As")), 1); // offered once
             EXPECT_EQ(readFile(path), each.damaged);
             EXPECT_EQ(stampOf(path), before);
             EXPECT_TRUE(window->isDocumentEdited());
