@@ -7,6 +7,7 @@
 #include "QuarnKit/Markup/MarkCatalog.h"
 #include "QuarnKit/Markup/MarkEdits.h"
 #include "QuarnKit/Shell/KeyboardShortcuts.h"
+#include "QuarnKit/Signatures/SignatureInk.h"
 
 #include <cmath>
 
@@ -126,10 +127,7 @@ void MarkupModel::loadToolStyle()
 void MarkupModel::selectionChanged()
 {
     // The style first, so that whoever hears of the selection reads its style.
-    const std::optional<quarnkit::MarkStyle> before = inspected_;
-    const auto mark = selection_->annotation();
-    inspected_ = mark ? quarnkit::MarkCatalog::style(*mark) : std::nullopt;
-    const bool restyled = !(inspected_ == before);
+    const bool restyled = inspect();
     if (restyled) emit inspectedChanged();
     const bool selected = selection_->mark().has_value();
     const bool flagged = selected != hasSelection_;
@@ -141,13 +139,23 @@ void MarkupModel::selectionChanged()
 
 void MarkupModel::inspectSelection()
 {
-    const auto mark = selection_->annotation();
-    const std::optional<quarnkit::MarkStyle> style = mark ? quarnkit::MarkCatalog::style(*mark) : std::nullopt;
     // An edit that leaves the selected mark's style as it was publishes nothing.
-    if (inspected_ == style) return;
-    inspected_ = style;
+    if (!inspect()) return;
     emit inspectedChanged();
     emit changed();
+}
+
+bool MarkupModel::inspect()
+{
+    const auto mark = selection_->annotation();
+    const std::optional<quarnkit::MarkStyle> style = mark ? quarnkit::MarkCatalog::style(*mark) : std::nullopt;
+    // A placed signature goes by that name, as in the marks list, not as the drawing it is.
+    const auto placed = mark ? quarnkit::SignatureInk::placedKind(*mark) : std::nullopt;
+    const QString title = placed ? quarnkit::title(*placed) : style ? quarnkit::title(style->kind) : QString();
+    if (inspected_ == style && inspectedTitle_ == title) return false;
+    inspected_ = style;
+    inspectedTitle_ = title;
+    return true;
 }
 
 void MarkupModel::select(std::optional<MarkRef> mark) { selection_->select(viewer_.document(), mark); }
@@ -302,7 +310,7 @@ MarkupPanel MarkupModel::markupPanel() const
     }
     const quarnkit::MarkStyle& m = *inspected_;
     const MarkKind k = m.kind;
-    panel.title = quarnkit::title(k);
+    panel.title = inspectedTitle_;
     panel.hint = quarnkit::hint(k);
     panel.palette = RGBA::palette(quarnkit::tool(k));
     panel.color = m.color;

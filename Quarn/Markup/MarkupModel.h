@@ -118,6 +118,8 @@ private:
     // After another selection, or an edit while a mark stays selected.
     void selectionChanged();
     void inspectSelection();
+    // Reads the selected mark's style and heading anew; true when either changed.
+    bool inspect();
 
     ViewerModel& viewer_;
     quarnkit::ToolMemory toolMemory_;
@@ -129,6 +131,7 @@ private:
     bool filled_ = false;
     bool hasSelection_ = false;
     std::optional<quarnkit::MarkStyle> inspected_;
+    QString inspectedTitle_;   // the inspector's heading for it
     MarkSelection* selection_; // a child
 };
 

@@ -324,8 +324,16 @@ std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRec
 {
     const double upright = oddTurns(rotation) ? rect.height : rect.width;
     auto a = ink(signature.strokes, rect, rotation, signature.penWidth(upright), color);
-    if (a) a->contents = signature.kind == Signature::Kind::initials ? "Initials" : "Signature";
+    if (a) a->contents = title(signature.kind).toStdString();
     return a;
+}
+
+std::optional<Signature::Kind> placedKind(const PdfAnnotation& mark)
+{
+    if (mark.subtype != "Ink") return std::nullopt;
+    for (const Signature::Kind kind : {Signature::Kind::signature, Signature::Kind::initials})
+        if (mark.contents == title(kind).toStdString()) return kind;
+    return std::nullopt;
 }
 
 std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth,

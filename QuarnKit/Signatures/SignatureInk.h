@@ -97,6 +97,9 @@ PdfPoint toPage(PdfPoint unit, const PdfRect& rect, int rotation);
 // "Signature" or "Initials": the marks list and summary show that word.
 std::optional<PdfAnnotation> annotation(const Signature& signature, const PdfRect& rect, int rotation,
                                         const RGBA& color);
+// What an Ink mark was placed as, by the word its contents hold; none for
+// any other mark. The name it goes by wherever it is named alone.
+std::optional<Signature::Kind> placedKind(const PdfAnnotation& mark);
 // The same mapping with a given pen width.
 std::optional<PdfAnnotation> ink(const InkStrokes& unit, const PdfRect& rect, int rotation, double lineWidth,
                                  const RGBA& color);
