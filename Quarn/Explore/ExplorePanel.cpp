@@ -3,6 +3,7 @@
 #include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/ChromeMenuButton.h"
+#include "Quarn/Design/ChoiceGroup.h"
 #include "Quarn/Design/ChromeSegmented.h"
 #include "Quarn/Design/SmallMarks.h"
 #include "Quarn/Design/Spinner.h"
@@ -199,6 +200,10 @@ ExplorePanel::ExplorePanel(ExploreModel& explore, ViewerModel* model, quarnkit::
         chips_.push_back(chip);
         connect(chip, &QAbstractButton::clicked, this, [this, location] { explore_.setLocation(location); });
     }
+    // One stop of Tab, the chosen location; the arrows choose among them.
+    new ChoiceGroup(
+        {chips_.begin(), chips_.end()},
+        [this](int index) { explore_.setLocation(quarnkit::allExploreLocations[size_t(index)]); }, this);
     column->addWidget(chips);
 
     notice_ = new LibraryNotice;

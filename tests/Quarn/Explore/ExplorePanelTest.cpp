@@ -319,7 +319,7 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResultsAndTheLocations)
     EXPECT_TRUE(testsupport::waitFor(
         [&] { return catcher.opened() == QList<QUrl>{QUrl::fromLocalFile(QFileInfo(first).path())}; }));
 
-    // Each location chip is one choice among five, the chosen one checked, and its action chooses it.
+    // Each location chip is one choice among four, the chosen one checked, and its action chooses it.
     const auto chip = [&](ExploreLocation location) {
         return QAccessible::queryAccessibleInterface(p.panel->chip(location));
     };
@@ -331,4 +331,11 @@ TEST(ExplorePanel, TheKeysAndAScreenReaderReachTheResultsAndTheLocations)
             EXPECT_EQ(bool(chip(location)->state().checked), location == chosen) << int(location);
         }
     }
+    // The locations are one stop of Tab, the chosen one; the arrows choose among them.
+    const QList<QWidget*> stops = accessibletest::tabStops(p.window());
+    EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [](QWidget* w) { return qobject_cast<ChromeChip*>(w); }), 1);
+    p.panel->chip(ExploreLocation::all)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(p.window(), Qt::Key_Right);
+    EXPECT_EQ(p.explore->location(), ExploreLocation::downloads);
+    EXPECT_TRUE(p.panel->chip(ExploreLocation::downloads)->hasFocus());
 }
