@@ -19,6 +19,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
@@ -135,15 +136,15 @@ QWidget* makeRow(const ShortcutRow& row)
         keys->addLayout(caps);
     }
     auto* widget = new RowWidget(lead, keysWidget);
-    // One sentence to a reader, and a stop of Tab, so that the keyboard reads the list row by row.
+    // One sentence to a reader, where the keys stop as they go through the rows.
     exposeAsOneElement(widget);
     widget->setAccessibleName(accessibleRowText(row));
-    widget->setFocusPolicy(Qt::TabFocus);
     widget->setMinimumHeight(26);
     return widget;
 }
 
-QWidget* makeGroup(const ShortcutGroup& group)
+// Each group's rows are added to `rows`, in reading order.
+QWidget* makeGroup(const ShortcutGroup& group, std::vector<QWidget*>& rows)
 {
     auto* widget = new QWidget;
     auto* layout = new QVBoxLayout(widget);
@@ -152,15 +153,15 @@ QWidget* makeGroup(const ShortcutGroup& group)
     QLabel* title = shelltext::label<HeadingLabel>(group.title, groupTitleFont(), withOpacity(D::paper(), 0.7));
     title->setContentsMargins(0, 0, 0, 4);
     layout->addWidget(title);
-    for (const ShortcutRow& row : group.rows) layout->addWidget(makeRow(row));
+    for (const ShortcutRow& row : group.rows) layout->addWidget(rows.emplace_back(makeRow(row)));
     return widget;
 }
 
-QVBoxLayout* makeColumn(const std::vector<ShortcutGroup>& groups)
+QVBoxLayout* makeColumn(const std::vector<ShortcutGroup>& groups, std::vector<QWidget*>& rows)
 {
     auto* column = new QVBoxLayout;
     column->setSpacing(26);
-    for (const ShortcutGroup& group : groups) column->addWidget(makeGroup(group));
+    for (const ShortcutGroup& group : groups) column->addWidget(makeGroup(group, rows));
     column->addStretch(1);
     return column;
 }
@@ -243,6 +244,7 @@ void ShortcutsView::rebuild()
 {
     columns_ = dealShortcutColumns(filtered(query()));
     empty_ = nullptr;
+    rows_.clear();
 
     auto* content = new QWidget;
     content->setAutoFillBackground(false);
@@ -264,16 +266,45 @@ void ShortcutsView::rebuild()
         layout->setContentsMargins(24, 22, 24, 34);
         layout->setSpacing(36);
         // Each column takes half the width, also when one of them is empty.
-        layout->addLayout(makeColumn(columns_.left), 1);
-        layout->addLayout(makeColumn(columns_.right), 1);
+        layout->addLayout(makeColumn(columns_.left, rows_), 1);
+        layout->addLayout(makeColumn(columns_.right, rows_), 1);
+        for (QWidget* row : rows_) row->installEventFilter(this);
+        keysOnRow(0, false);
     }
     scroll_->setWidget(content); // the previous content goes
     scroll_->verticalScrollBar()->setValue(0);
     placeFade();
 }
 
+void ShortcutsView::keysOnRow(int index, bool focus)
+{
+    // Only the row the keys are on is a stop of Tab: the list is one stop.
+    for (size_t i = 0; i < rows_.size(); ++i) rows_[i]->setFocusPolicy(int(i) == index ? Qt::TabFocus : Qt::NoFocus);
+    if (!focus) return;
+    rows_[size_t(index)]->setFocus(Qt::TabFocusReason);
+    scroll_->ensureWidgetVisible(rows_[size_t(index)], 0, 28);
+}
+
 bool ShortcutsView::eventFilter(QObject* watched, QEvent* event)
 {
+    const auto row = std::find(rows_.begin(), rows_.end(), watched);
+    if (row != rows_.end() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int at = int(row - rows_.begin()), last = int(rows_.size()) - 1;
+        const int page = 8;
+        int to = -1;
+        switch ((key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier ? key->key() : 0) {
+        case Qt::Key_Up: to = at - 1; break;
+        case Qt::Key_Down: to = at + 1; break;
+        case Qt::Key_PageUp: to = at - page; break;
+        case Qt::Key_PageDown: to = at + page; break;
+        case Qt::Key_Home: to = 0; break;
+        case Qt::Key_End: to = last; break;
+        default: return QWidget::eventFilter(watched, event);
+        }
+        keysOnRow(std::clamp(to, 0, last), true);
+        return true;
+    }
     if (watched == scroll_->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
         placeFade();
     return QWidget::eventFilter(watched, event);

@@ -1,6 +1,7 @@
 #pragma once
 // The keyboard-shortcuts window: every shortcut of the catalog in two
 // balanced columns of groups, narrowed by a search field as the user types.
+// The rows are one stop of Tab after the search; the arrows go through them.
 // One window for the application, made on first use; closing only hides it,
 // so the query typed before is still there when it comes back, at the frame
 // it was left at (kept in the user defaults under "ravlenKeyboardShortcuts").
@@ -47,12 +48,15 @@ protected:
 private:
     void rebuild();
     void placeFade();
+    // The keys' row among the rows shown, the one stop of Tab there; `focus`: the keys go to it.
+    void keysOnRow(int index, bool focus);
 
     FlatField* field_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QWidget* fade_ = nullptr;
     QLabel* empty_ = nullptr;
     ShortcutColumns columns_;
+    std::vector<QWidget*> rows_; // in reading order: the left column, then the right
 };
 
 class ShortcutsWindow : public QObject {
