@@ -3,6 +3,7 @@
 #include <QChar>
 
 #include <unicode/ubidi.h>
+#include <unicode/unorm2.h>
 
 #include <algorithm>
 #include <cmath>
@@ -175,6 +176,20 @@ bool mostlyRightToLeft(int rightToLeft, int leftToRight, bool otherwise)
 }
 
 } // namespace
+
+std::u32string lettersOf(char32_t code)
+{
+    // The alphabetic and Arabic presentation forms: U+FB00 to U+FDFF and U+FE70 to U+FEFF.
+    const bool presentationForm = (code >= 0xFB00 && code <= 0xFDFF) || (code >= 0xFE70 && code <= 0xFEFF);
+    UErrorCode status = U_ZERO_ERROR;
+    const UNormalizer2* nfkc = presentationForm ? unorm2_getNFKCInstance(&status) : nullptr;
+    if (!nfkc || U_FAILURE(status)) return {code};
+    const UChar form = UChar(code);
+    UChar letters[32];
+    const int32_t length = unorm2_normalize(nfkc, &form, 1, letters, 32, &status);
+    if (U_FAILURE(status) || length <= 0) return {code};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(letters), length).toStdU32String();
+}
 
 PdfTextPage inReadingOrder(const PdfTextPage& page)
 {

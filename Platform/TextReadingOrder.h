@@ -10,11 +10,19 @@
 // without right-to-left letters are left as the engine gave them.
 #include "Platform/PdfDocument.h"
 
+#include <string>
+
 namespace platform {
 
 // `page` with every line in reading order: each character keeps its box,
 // combining marks follow the letter they sit on, and a glyph whose text is
 // several characters keeps them in their order.
 PdfTextPage inReadingOrder(const PdfTextPage& page);
+
+// The letters a character of a page shows, as speech and braille know them:
+// a presentation form (an Arabic letter's initial, middle or final form, the
+// ligature of lam and alef, "ﬁ") as the letters it stands for, in their
+// order (its compatibility decomposition); any other character as it is.
+std::u32string lettersOf(char32_t code);
 
 } // namespace platform

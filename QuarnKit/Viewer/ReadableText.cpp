@@ -30,9 +30,9 @@ ReadableText::ReadableText(const platform::PdfTextPage& page)
             lineRead = true;
             for (const platform::PdfChar& c : line.chars) {
                 if (unknown(c.code)) continue;
-                const QString unit = QString::fromUcs4(&c.code, 1);
-                text_ += unit;
-                boxes_.insert(boxes_.end(), size_t(unit.size()), c.quad.bounds());
+                const QString units = QString::fromStdU32String(platform::lettersOf(c.code));
+                text_ += units;
+                boxes_.insert(boxes_.end(), size_t(units.size()), c.quad.bounds());
             }
             breakLine();
         }

@@ -1,6 +1,7 @@
 #pragma once
 // The text of one page as a screen reader reads it: the characters in
-// reading order (right-to-left lines too, platform::inReadingOrder), each
+// reading order (right-to-left lines too, platform::inReadingOrder), as
+// letters where the file gives presentation forms (platform::lettersOf), each
 // line ended by a line break and the blocks kept apart by an empty line (as
 // the page's text is copied), with the box each character is drawn in. A
 // glyph whose letter the file does not say is left out: a reader has

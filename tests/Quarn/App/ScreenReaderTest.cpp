@@ -244,6 +244,22 @@ TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
         QStringLiteral("קריאה מימין לשמאל, שורה 2."),
         QStringLiteral("The word كتاب means book, and שלום means peace."),
     };
+    // Arabic in a CID TrueType font whose characters the file gives as
+    // presentation forms, drawn from the left: meem, lam-alef, initial seen.
+    QTemporaryDir dir;
+    const std::string forms = dir.filePath("presentation-forms.pdf").toStdString();
+    std::vector<std::string> objects = testsupport::textPageObjects(
+        "\\000\\001\\000\\002\\000\\003", "<< /Type /Font /Subtype /Type0 /BaseFont /ArialMT /Encoding /Identity-H "
+                                          "/DescendantFonts [6 0 R] /ToUnicode 7 0 R >>");
+    objects.push_back("<< /Type /Font /Subtype /CIDFontType2 /BaseFont /ArialMT /CIDSystemInfo << /Registry (Adobe) "
+                      "/Ordering (Identity) /Supplement 0 >> /FontDescriptor 8 0 R /DW 600 >>");
+    objects.push_back(testsupport::pdfStream(
+        "", "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Adobe-Identity-UCS def "
+            "/CMapType 2 def 1 begincodespacerange <0000> <FFFF> endcodespacerange 3 beginbfchar <0001> <FEE1> "
+            "<0002> <FEFC> <0003> <FEB3> endbfchar endcmap CMapName currentdict /CMap defineresource pop end end"));
+    objects.push_back("<< /Type /FontDescriptor /FontName /ArialMT /Flags 32 /FontBBox [0 -200 1000 800] "
+                      "/ItalicAngle 0 /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 >>");
+    testsupport::writeFile(QString::fromStdString(forms), testsupport::writePdf(objects));
     struct Row {
         std::string file;
         QStringList lines; // the text's lines that hold anything
@@ -258,6 +274,8 @@ TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
          true},
         // Turned sideways on the screen.
         {testsupport::corpusPath("habibi-rotated.pdf"), {QStringLiteral("حَبيبي habibi حَبيبي ")}, false},
+        // Letters, not the forms: speech and braille know letters; the ligature is two.
+        {forms, {QStringLiteral("سلام")}, true},
     };
     for (const Row& row : rows) {
         Shown shown(row.file);
