@@ -1619,7 +1619,9 @@ fz_stext_page* stextC(fz_context* ctx, pdf_page* page, fz_display_list* list, fz
     fz_var(text);
     fz_var(dev);
     fz_stext_options opts = {};
-    opts.flags = FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP;
+    // The images only counted (a scanned page's), never decoded here.
+    opts.flags =
+        FZ_STEXT_PRESERVE_LIGATURES | FZ_STEXT_PRESERVE_WHITESPACE | FZ_STEXT_MEDIABOX_CLIP | FZ_STEXT_PRESERVE_IMAGES;
     fz_try(ctx) {
         // As fz_new_stext_page_from_page and _from_display_list, with the cookie.
         text = fz_new_stext_page(ctx, list ? fz_bound_display_list(ctx, list) : fz_bound_page(ctx, &page->super));
@@ -1664,6 +1666,7 @@ PdfTextPage textPageOf(const fz_stext_page* text, const PdfMatrix& toUser)
     PdfTextPage result;
     auto user = [&](fz_point p) { return toUser.map({p.x, p.y}); };
     for (fz_stext_block* b = text->first_block; b; b = b->next) {
+        if (b->type == FZ_STEXT_BLOCK_IMAGE) ++result.images;
         if (b->type != FZ_STEXT_BLOCK_TEXT) continue;
         PdfTextBlock block;
         block.bounds = toUser.mapRect(fromFz(b->bbox));

@@ -107,6 +107,7 @@ struct PdfTextBlock {
 
 struct PdfTextPage {
     std::vector<PdfTextBlock> blocks;
+    int images = 0; // images the page draws, whose pixels may hold words no text gives
     // Lines joined by "\n", blocks by a blank line: UTF-8.
     std::string text() const;
 };

@@ -47,6 +47,7 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Name && widget()->accessibleName().isEmpty() && page()) return page()->name();
+        if (t == QAccessible::Description && page() && !page()->description().isEmpty()) return page()->description();
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override
@@ -135,6 +136,12 @@ QString PageAccessibility::name() const
     return QCoreApplication::translate("PageAccessibility", "Page %1 of %2").arg(page_ + 1).arg(count);
 }
 
+QString PageAccessibility::description() const
+{
+    if (!text_ || !text_->isImageOnly()) return {};
+    return QCoreApplication::translate("PageAccessibility", "This page is an image, with no text to read.");
+}
+
 const quarnkit::ReadableText& PageAccessibility::text() const
 {
     static const quarnkit::ReadableText none;
@@ -184,8 +191,13 @@ void PageAccessibility::accept(int page, quint64 reading, Text text)
 void PageAccessibility::show(Text text)
 {
     const QString before = text_ ? text_->text() : QString();
+    const QString described = description();
     text_ = std::move(text);
     caret_ = readingCaret();
+    if (description() != described) {
+        QAccessibleEvent redescribed(&view_, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&redescribed);
+    }
     const QString after = text_ ? text_->text() : QString();
     if (before == after) return;
     if (before.isEmpty()) {

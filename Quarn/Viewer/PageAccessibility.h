@@ -4,7 +4,8 @@
 // words and lines, with the caret where the reading position is (the first
 // line shown). The text comes from the text layer that find and selection
 // use, read on a render worker: the UI thread never waits for it. Until it
-// comes the document reads as empty, then the reader hears that it came.
+// comes the document reads as empty, then the reader hears that it came. A
+// page with no text that draws an image (a scan) is described as an image.
 // Pages are read, and their texts kept, only while a reader is listening
 // (QAccessible is active): without one the text costs nothing, and what was
 // kept goes when the reader leaves.
@@ -33,6 +34,8 @@ public:
 
     // "Page 3 of 14"; "No pages" without one.
     QString name() const;
+    // What the page is when it has no text to read: a scanned page's image.
+    QString description() const;
     // The page whose text is read: the view's current page, -1 without one.
     int page() const { return page_; }
     // That page's text; empty while a worker reads it (asked for here).

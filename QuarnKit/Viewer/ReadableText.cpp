@@ -38,6 +38,7 @@ ReadableText::ReadableText(const platform::PdfTextPage& page)
         }
         blockRead = blockRead || lineRead;
     }
+    imageOnly_ = text_.isEmpty() && page.images > 0;
 }
 
 std::optional<platform::PdfRect> ReadableText::box(int offset) const

@@ -24,6 +24,8 @@ public:
     const QString& text() const { return text_; }
     int size() const { return int(text_.size()); }
     bool isEmpty() const { return text_.isEmpty(); }
+    // No text, and an image drawn: a scan, whose words a reader cannot have.
+    bool isImageOnly() const { return imageOnly_; }
 
     // The box (page space, y up) the character at `offset` is drawn in; none
     // for a line break or an offset outside the text.
@@ -33,6 +35,7 @@ public:
 
 private:
     QString text_;
+    bool imageOnly_ = false;
     std::vector<std::optional<platform::PdfRect>> boxes_; // one per UTF-16 unit
 };
 

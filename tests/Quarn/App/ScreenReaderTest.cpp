@@ -302,6 +302,29 @@ TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
     }
 }
 
+// A page without text says what it is once its text is read: a scan, an
+// image with no text to read; a blank page, nothing.
+TEST(ScreenReader, AScannedPageSaysItIsAnImage)
+{
+    QTemporaryDir dir;
+    const QString blank = testsupport::writeFile(dir, "blank.pdf", testsupport::makeBlankPagesPdf(1, 0));
+    const struct {
+        std::string file;
+        const char* description;
+    } rows[] = {
+        {testsupport::corpusPath("grayscale-image.pdf"), "This page is an image, with no text to read."},
+        {blank.toStdString(), ""},
+    };
+    for (const auto& row : rows) {
+        Shown shown(row.file);
+        const ReaderListening reader;
+        QAccessibleInterface* page = QAccessible::queryAccessibleInterface(&shown.view());
+        EXPECT_EQ(page->textInterface()->characterCount(), 0) << row.file;
+        ASSERT_TRUE(testsupport::waitFor([&] { return shown.view().interactions().accessibility().keptTexts() > 0; }));
+        EXPECT_EQ(page->text(QAccessible::Description), row.description) << row.file;
+    }
+}
+
 // Without a screen reader the page's text costs nothing: no page is read or
 // kept, however far the user goes or whatever asks. A reader that starts
 // listening has the page read; one that leaves takes the kept texts along.
