@@ -3,6 +3,7 @@
 #include "Quarn/Pages/PagePanels.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/AccessibleItemList.h"
 #include "Quarn/Design/Motion.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Viewer/ViewerModel.h"
@@ -47,6 +48,7 @@ PageListController::PageListController(ViewerModel* model, quarnkit::QuarnDocume
     table_ = new PageTableView(parent);
     table_->setController(this);
     table_->setModel(this);
+    exposeAsItemList(table_); // the thumbnail of the page shown is no focus of a reader's
     const QPointer<PageListController> self(this);
     table_->onDelete = [self] {
         if (self && self->model_) PagesModel::of(*self->model_).deletePages();

@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/PageAccessibility.h"
 
+#include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Viewer/PagePlacement.h"
 #include "Quarn/Viewer/PageInteractions.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
@@ -96,9 +97,29 @@ private:
     mutable bool bound_ = false;
 };
 
+// Where the view draws its pages: Qt tells it focused with the view, whose
+// keys it hands on, and a reader would meet two objects focused.
+class ViewportAccessible : public QAccessibleWidget {
+public:
+    using QAccessibleWidget::QAccessibleWidget;
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.focused = false;
+        return state;
+    }
+};
+
+bool isViewport(const QObject* object)
+{
+    const auto* view = object ? qobject_cast<const QuarnPDFView*>(object->parent()) : nullptr;
+    return view && view->viewport() == object;
+}
+
 // Asked with the most derived class name first.
 QAccessibleInterface* pageViewAccessible(const QString& className, QObject* object)
 {
+    if (isViewport(object)) return new ViewportAccessible(static_cast<QWidget*>(object));
     auto* view = qobject_cast<QuarnPDFView*>(object);
     return view && className == QLatin1String(QuarnPDFView::staticMetaObject.className()) ? new PageViewAccessible(view)
                                                                                           : nullptr;
@@ -110,6 +131,7 @@ PageAccessibility::PageAccessibility(QuarnPDFView& view) : view_(view)
 {
     static const bool installed = (QAccessible::installFactory(pageViewAccessible), true);
     Q_UNUSED(installed);
+    remakeAccessible<ViewportAccessible>(view.viewport());
     QAccessible::installActivationObserver(this);
 }
 

@@ -20,6 +20,8 @@
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Forms/FormsBanner.h"
+#include "Quarn/Pages/PageTableView.h"
+#include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Forms/FormEditor.h"
 #include "Quarn/Forms/FormWatcher.h"
 #include "Quarn/Shell/WindowEvents.h"
@@ -322,6 +324,45 @@ TEST(ScreenReader, AScannedPageSaysItIsAnImage)
         EXPECT_EQ(page->textInterface()->characterCount(), 0) << row.file;
         ASSERT_TRUE(testsupport::waitFor([&] { return shown.view().interactions().accessibility().keptTexts() > 0; }));
         EXPECT_EQ(page->text(QAccessible::Description), row.description) << row.file;
+    }
+}
+
+// One object at a time tells a reader it has the keys, whichever windows are
+// open: not the thumbnail of the page shown beside the page, nor one in a
+// window behind, nor the page's drawing area beside the page.
+TEST(ScreenReader, OneObjectAtATimeIsFocused)
+{
+    const auto pageList = [](Shown& shown) {
+        PagesModel::of(shown.window->screen()->model()).showSidebarTab(quarnkit::SidebarTab::pages);
+        PageTableView* list = nullptr;
+        testsupport::waitFor([&] { return (list = shown.window->findChild<PageTableView*>()) && list->isVisible(); });
+        return list;
+    };
+    Shown behind("multicolumn.pdf");
+    PageTableView* behindList = pageList(behind);
+    ASSERT_NE(behindList, nullptr);
+    behindList->setFocus(Qt::TabFocusReason);
+    behindList->setCurrentIndex(behindList->model()->index(0, 0));
+    Shown front("pdflatex-4-pages.pdf");
+    const ReaderListening reader;
+    const std::function<QStringList(QAccessibleInterface*)> focused = [&](QAccessibleInterface* node) {
+        QStringList found;
+        if (node->state().focused) found << node->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* child = node->child(i)) found << focused(child);
+        return found;
+    };
+    PageTableView* list = pageList(front);
+    ASSERT_NE(list, nullptr);
+    const struct {
+        QWidget* keys;
+        QStringList focused;
+    } rows[] = {
+        {&front.view(), {"Page 1 of 4"}}, {list, {"Pages", "Page 1"}}, // the list, and the item the keys are on
+    };
+    for (const auto& row : rows) {
+        row.keys->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)), row.focused);
     }
 }
 

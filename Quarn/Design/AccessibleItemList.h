@@ -1,0 +1,15 @@
+#pragma once
+// A one-column item view (the page thumbnails) as a screen reader meets it:
+// a list whose items are named by their model's accessible text. Qt's own
+// items tell a reader the current item is focused whether or not the view
+// has the keys, so a window whose keys were elsewhere, or a window behind,
+// showed a second focused object beside the one the keys were on. Here the
+// current item is focused only while its view has the keys.
+class QAbstractItemView;
+
+namespace quarn {
+
+// From now on `view` reaches a reader as such a list.
+void exposeAsItemList(QAbstractItemView* view);
+
+} // namespace quarn
