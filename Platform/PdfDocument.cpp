@@ -2573,7 +2573,7 @@ PdfDocument::Impl::Impl()
 
 PdfDocument::Impl::~Impl()
 {
-    for (const HeldOutlineTarget& held : heldOutlineTargets) pdf_drop_obj(pdfContext(), held.value);
+    dropHeldReferences(*this);
     fz_drop_buffer(pdfContext(), source);
     retireDocument(doc);
 }
@@ -3454,6 +3454,20 @@ struct RawOutlineGuard {
     }
 };
 
+// What a page's user space maps to on the screen, read from its object
+// alone: no page is loaded. 0 when it cannot be read.
+int pageObjectTransformC(fz_context* ctx, pdf_document* doc, int index, fz_matrix* ctm)
+{
+    int read = 0;
+    fz_var(read);
+    fz_try(ctx) {
+        pdf_page_obj_transform(ctx, pdf_lookup_page_obj(ctx, doc, index), nullptr, ctm);
+        read = 1;
+    }
+    fz_catch(ctx) read = 0;
+    return read;
+}
+
 } // namespace
 
 std::vector<PdfOutlineItem> PdfDocument::outline() const
@@ -3470,7 +3484,7 @@ std::vector<PdfOutlineItem> PdfDocument::outline() const
     };
     std::vector<Pending> pending;
     if (pdf_obj* first = outlineFirstC(ctx, d->doc)) pending.push_back({first, &result, 0});
-    std::vector<int> seen; // object numbers met, against cycles
+    std::unordered_set<int> seen; // object numbers met, against cycles
     int items = 0;
     while (!pending.empty() && items < outlineItemLimit) {
         Pending at = pending.back();
@@ -3483,10 +3497,7 @@ std::vector<PdfOutlineItem> PdfDocument::outline() const
             FzError err;
             readOutlineItemC(ctx, d->doc, node, &guard.raw, &err);
             if (err.code) break;
-            if (guard.raw.num) {
-                if (std::find(seen.begin(), seen.end(), guard.raw.num) != seen.end()) break;
-                seen.push_back(guard.raw.num);
-            }
+            if (guard.raw.num && !seen.insert(guard.raw.num).second) break;
             PdfOutlineItem item;
             item.title = guard.raw.title ? guard.raw.title : "";
             item.uri = guard.raw.uri ? guard.raw.uri : "";
@@ -3494,13 +3505,10 @@ std::vector<PdfOutlineItem> PdfDocument::outline() const
             if (!item.uri.empty() && !fz_is_external_link(ctx, item.uri.c_str())) {
                 float x = 0, y = 0;
                 const int target = resolveLinkC(ctx, d->doc, item.uri.c_str(), &x, &y);
-                if (target >= 0) {
-                    item.page = target;
-                    try {
-                        PageRef tp = loadPage(*d, target);
-                        item.point = pageTransform(tp.page).inverted().map({x, y});
-                    } catch (const PdfError&) {}
-                }
+                fz_matrix ctm = fz_identity;
+                if (target >= 0) item.page = target;
+                if (target >= 0 && pageObjectTransformC(ctx, d->doc, target, &ctm))
+                    item.point = fromFz(ctm).inverted().map({x, y});
             }
             at.into->push_back(std::move(item));
             if (guard.raw.first && at.depth + 1 < outlineDepthLimit)
@@ -3755,6 +3763,16 @@ bool keepsSignedBytes(const PdfDocument::Impl& d, const PdfSaveOptions& options)
     return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(pdfContext(), d.doc);
 }
 
+// Whether a save into a file goes by update of the file's own bytes before
+// any write is tried: a file whose bytes the engine cannot hold, a signed
+// file MuPDF can update.
+bool savesByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    return d.doc->file
+           && (keepsFileByUpdate(d, options)
+               || (keepsSignedBytes(d, options) && canSaveIncrementallyC(pdfContext(), d.doc)));
+}
+
 // Whether a save of a signed file would write it anew: MuPDF cannot write
 // an update of the file (one it had to rebuild), and the signature would no
 // longer verify.
@@ -3816,7 +3834,7 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
     // here (pages with a signature taken into a new document) has none.
     const bool byUpdate =
         forFile && d.doc->file && (updateAsked ? canUpdateFile(d, options) : keepsFileByUpdate(d, options));
-    if (byUpdate || (forFile && keepsSignedBytes(d, options) && canSaveIncrementallyC(ctx, d.doc))) {
+    if (byUpdate || (forFile && savesByUpdate(d, options))) {
         opts.do_incremental = 1;
         opts.do_garbage = 0; // the file's bytes stay exactly as they are
         *incremental = true;
@@ -3976,6 +3994,8 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
 {
     // What was written keeps the encryption: it opens with the same password.
     if (d.passwordProtected) authenticateC(pdfContext(), fresh, d.password.c_str());
+    // What leads to pages out of the tree goes back into the document read.
+    moveHeldReferences(d, fresh);
     retireDocument(std::exchange(d.doc, fresh));
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
@@ -4110,6 +4130,14 @@ bool PdfDocument::copyShowsLess() const
     if (d->locked) return false;
     readingSource(*d, [&] { settleBeforeEditing(*d); });
     return lossWhenWritten(*d, keepsFileByUpdate(*d, {})).has_value();
+}
+
+bool PdfDocument::updateKeepsRemovedPages() const
+{
+    std::lock_guard lock(d->mutex);
+    // Pages out of the tree come from an edit, which read the file whole.
+    if (d->locked || d->pagesOut.empty()) return false;
+    return savesByUpdate(*d, {}) && removedPagesInFile(*d);
 }
 
 bool PdfDocument::newCopyShowsLess() const

@@ -346,6 +346,10 @@ public:
     // bytes (an export): objects the engine could not read, which an update
     // would keep as the file holds them, are lost to it.
     bool newCopyShowsLess() const;
+    // Whether a save into a file would leave pages taken out of the document
+    // readable in it: it goes by update after the file's own bytes (a signed
+    // file), whose earlier version still holds those pages.
+    bool updateKeepsRemovedPages() const;
     // Whether the document holds a signed signature field.
     bool isSigned() const;
     // An independent copy (for a background thread), made from saved bytes

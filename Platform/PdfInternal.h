@@ -239,12 +239,20 @@ struct ObjectStreamRead {
 
 class OriginBytes;
 
-// One outline entry's /Dest or /A, held while the page it leads to is out of
-// the tree; `value` is a kept reference, dropped with the document.
-struct HeldOutlineTarget {
-    int item = 0, itemGeneration = 0; // the entry's object
-    int page = 0, pageGeneration = 0; // the page it leads to
-    bool action = false;              // /A rather than /Dest
+// A reference to a page out of the page tree, taken from where it stood
+// while the page is out: an outline entry's or a mark's /Dest or /A, the
+// catalog's /OpenAction, a named destination. A whole-file save then keeps
+// nothing of the page, and every reader reads the rest whole; putting the
+// page back puts the reference back. It is found again by object number,
+// which a document read again from its update keeps. `key` and `value` are
+// kept references (neither bound to a document but `value`), dropped with
+// the document.
+struct HeldReference {
+    int holder = 0, holderGeneration = 0; // the object it was taken from
+    const char* within = "";              // the path from there to its dictionary: "", "Dests", "Names/Dests"
+    pdf_obj* key = nullptr;               // the key it stood under; in a name tree, the name it gave
+    int pair = -1;                        // in a name tree, its pair's place in /Names
+    int page = 0, pageGeneration = 0;     // the page it leads to
     pdf_obj* value = nullptr;
 };
 
@@ -332,11 +340,14 @@ struct PdfDocument::Impl {
     // this one (and theirs): a written copy may carry their damage along,
     // which its read-back holds against them, not against the copy.
     std::vector<std::shared_ptr<const OriginBytes>> origins;
-    // The destinations of outline entries taken while the page they lead to
-    // is out of the page tree (see PdfPageEditing): every reader of the file
-    // then reads the entry as one without a destination, where MuPDF would
-    // refuse the whole outline. Putting the page back puts them back.
-    std::vector<HeldOutlineTarget> heldOutlineTargets;
+    // The references to pages out of the page tree (see PdfPageEditing):
+    // every reader of the file then reads an outline entry or a link as one
+    // without a destination, where MuPDF would refuse the whole outline, and
+    // a save keeps nothing of the page. Putting the page back puts them back.
+    std::vector<HeldReference> heldReferences;
+    // The pages out of the page tree now, by object: what an update of the
+    // file leaves readable in its earlier version (removedPagesStayInFile).
+    std::vector<PdfPageId> pagesOut;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the
@@ -408,11 +419,23 @@ std::optional<PdfPageId> pageIdAt(PdfDocument::Impl& d, int index);
 // Forgets the page map, with d.mutex held: call it whenever pages are added,
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);
-// After the page object page/generation has left the page tree: the outline
-// entries that lead to it lose their /Dest or /A, which the document holds
-// (heldOutlineTargets) until insertPage puts that page back. The caller
+// After the page objects `pages` left the page tree: every reference to
+// them (HeldReference) is taken into d.heldReferences, in one walk of the
+// document whatever their number. The caller holds d.mutex.
+void holdReferences(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages);
+// After `pages` came back into the tree: the references held to them go back
+// where they stood, unless another took the place meanwhile. Throws
+// PdfError when one cannot; the others go back all the same. The caller
 // holds d.mutex.
-void holdOutlineTargets(PdfDocument::Impl& d, int page, int generation);
+void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages);
+// Before d reads `fresh`, the same document read again from what an update
+// wrote: the references held become references of `fresh`, which holds
+// every object under the number it had. The caller holds d.mutex.
+void moveHeldReferences(PdfDocument::Impl& d, pdf_document* fresh);
+void dropHeldReferences(PdfDocument::Impl& d);
+// Whether the file's own bytes hold a page that is out of the tree now: an
+// update leaves it there, readable in the file's earlier version.
+bool removedPagesInFile(const PdfDocument::Impl& d);
 
 // Reads up to `count` more of the objects an opened file has not read yet,
 // with d.mutex held; true once every object has been read. MuPDF rebuilds a

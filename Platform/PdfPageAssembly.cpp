@@ -77,11 +77,12 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     pageTreeChanged(d);
     std::vector<int> nums(drop.size(), 0), gens(drop.size(), 0);
     dropPagesC(ctx, d.doc, drop.data(), count, nums.data(), gens.data(), &err);
-    for (size_t page = 0; page < nums.size(); ++page)
-        if (nums[page] > 0) holdOutlineTargets(d, nums[page], gens[page]);
     // The page count a save expects from now on, also after a failure part way.
-    FzError countErr;
-    d.expectedPageCount = countPagesC(ctx, d.doc, &countErr);
+    pageTreeChanged(d);
+    std::vector<PdfPageId> gone;
+    for (size_t page = 0; page < nums.size(); ++page)
+        if (nums[page] > 0) gone.push_back({nums[page], gens[page]});
+    holdReferences(d, gone);
     throwIfFailed(err, PdfErrorCode::damaged);
 }
 

@@ -16,9 +16,9 @@ namespace platform {
 void appendPages(PdfDocument& target, const PdfDocument& source, int from, int count);
 
 // Removes every page whose index is not in `pages`, keeping the others with
-// their annotations, in their order; outline entries that led to a page
-// removed lose their destination (as removePage does). Indices outside the
-// document are ignored. The document must be unlocked. Throws PdfError.
+// their annotations, in their order; what led to a page removed loses its
+// destination (as removePage says). Indices outside the document are
+// ignored. The document must be unlocked. Throws PdfError.
 void keepPages(PdfDocument& doc, const std::vector<int>& pages);
 
 // Moves page `from` so that it stands at index `to` afterwards. The page keeps

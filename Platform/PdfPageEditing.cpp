@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 namespace platform {
@@ -118,93 +119,318 @@ void blankPageC(fz_context* ctx, pdf_document* doc, float w, float h, int* num, 
 
 // -------- leaving a file: marks that point outside their page
 
+// The destination of a GoTo action, none for another action.
+pdf_obj* goToDestination(fz_context* ctx, pdf_obj* action)
+{
+    return pdf_name_eq(ctx, pdf_dict_get(ctx, action, PDF_NAME(S)), PDF_NAME(GoTo))
+               ? pdf_dict_get(ctx, action, PDF_NAME(D))
+               : nullptr;
+}
+
 // The explicit destination array of a mark's /Dest or GoTo action, or none.
 pdf_obj* destinationArray(fz_context* ctx, pdf_obj* annot)
 {
     pdf_obj* dest = pdf_dict_get(ctx, annot, PDF_NAME(Dest));
-    if (!dest) {
-        pdf_obj* action = pdf_dict_get(ctx, annot, PDF_NAME(A));
-        if (pdf_name_eq(ctx, pdf_dict_get(ctx, action, PDF_NAME(S)), PDF_NAME(GoTo)))
-            dest = pdf_dict_get(ctx, action, PDF_NAME(D));
-    }
+    if (!dest) dest = goToDestination(ctx, pdf_dict_get(ctx, annot, PDF_NAME(A)));
     return pdf_is_array(ctx, dest) ? dest : nullptr;
 }
 
-// -------- outline entries that lead to a page out of the tree
+// -------- references to pages out of the tree
 
-// Outlines longer than this are not walked further (a cycle ends there too).
-constexpr int outlineWalkLimit = 100000;
+// Walks longer than this stop there (a cycle ends there too).
+constexpr int walkLimit = 100000;
 
-// Whether the entry's destination (its /Dest, else its GoTo action's /D;
-// explicit, or named and looked up) leads to the page object num/gen.
-int leadsToPageC(fz_context* ctx, pdf_document* doc, pdf_obj* item, int num, int gen)
+// A page object, packed for a binary search among the pages out.
+std::int64_t packedPage(int num, int gen) { return (std::int64_t(num) << 32) | std::uint32_t(gen); }
+
+// The pages out of the tree (sorted, packed), and the references to them
+// the walk took, fz_realloc'd.
+struct ReferenceWalk {
+    const std::int64_t* out = nullptr;
+    int outCount = 0;
+    HeldReference* held = nullptr;
+    int count = 0, capacity = 0;
+};
+
+int isOutC(fz_context* ctx, pdf_obj* page, const ReferenceWalk* walk)
 {
-    pdf_obj* dest = pdf_dict_get(ctx, item, PDF_NAME(Dest));
-    if (!dest) {
-        pdf_obj* action = pdf_dict_get(ctx, item, PDF_NAME(A));
-        if (pdf_name_eq(ctx, pdf_dict_get(ctx, action, PDF_NAME(S)), PDF_NAME(GoTo)))
-            dest = pdf_dict_get(ctx, action, PDF_NAME(D));
-    }
-    if (pdf_is_name(ctx, dest) || pdf_is_string(ctx, dest)) {
-        dest = pdf_lookup_dest(ctx, doc, dest);
-        if (pdf_is_dict(ctx, dest)) dest = pdf_dict_get(ctx, dest, PDF_NAME(D));
-    }
-    pdf_obj* page = pdf_is_array(ctx, dest) ? pdf_array_get(ctx, dest, 0) : nullptr;
-    return pdf_is_indirect(ctx, page) && pdf_to_num(ctx, page) == num && pdf_to_gen(ctx, page) == gen;
+    return pdf_is_indirect(ctx, page)
+           && std::binary_search(walk->out, walk->out + walk->outCount,
+                                 packedPage(pdf_to_num(ctx, page), pdf_to_gen(ctx, page)));
 }
 
-// Takes the /Dest or /A of every outline entry that leads to the page
-// num/gen into *held (fz_realloc'd, *count of them), values kept. An entry
-// that is not an object of its own is passed over: nothing could find it
-// again to give its destination back.
-void holdOutlineTargetsC(fz_context* ctx, pdf_document* doc, int num, int gen, HeldOutlineTarget** held, int* count,
-                         FzError* err)
+// A named destination as other readers find it: in the catalog's /Dests,
+// else (a string) in its /Dests name tree. MuPDF's own look-up passes over
+// the tree of a file that has both.
+pdf_obj* namedDestinationC(fz_context* ctx, pdf_document* doc, pdf_obj* name)
 {
-    pdf_obj** stack = nullptr;
-    fz_var(stack);
+    pdf_obj* dests = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Dests");
+    pdf_obj* found =
+        pdf_is_name(ctx, name) ? pdf_dict_get(ctx, dests, name) : pdf_dict_gets(ctx, dests, pdf_to_str_buf(ctx, name));
+    if (!found && pdf_is_string(ctx, name)) found = pdf_lookup_name(ctx, doc, PDF_NAME(Dests), name);
+    return found;
+}
+
+// The page a destination leads to: an explicit one's first item, a named
+// one's as the document's names give it, a dictionary's /D.
+pdf_obj* destinationPageC(fz_context* ctx, pdf_document* doc, pdf_obj* dest)
+{
+    if (pdf_is_name(ctx, dest) || pdf_is_string(ctx, dest)) dest = namedDestinationC(ctx, doc, dest);
+    if (pdf_is_dict(ctx, dest)) dest = pdf_dict_get(ctx, dest, PDF_NAME(D));
+    return pdf_is_array(ctx, dest) ? pdf_array_get(ctx, dest, 0) : nullptr;
+}
+
+// The key of an outline entry or a mark that leads to a page out (its
+// /Dest, else its GoTo action /A), with that page; none when it leads elsewhere.
+pdf_obj* keyLeadingOutC(fz_context* ctx, pdf_document* doc, pdf_obj* holder, const ReferenceWalk* walk, pdf_obj** page)
+{
+    pdf_obj* dest = pdf_dict_get(ctx, holder, PDF_NAME(Dest));
+    pdf_obj* key = PDF_NAME(Dest);
+    if (!dest) {
+        dest = goToDestination(ctx, pdf_dict_get(ctx, holder, PDF_NAME(A)));
+        key = PDF_NAME(A);
+    }
+    *page = destinationPageC(ctx, doc, dest);
+    return isOutC(ctx, *page, walk) ? key : nullptr;
+}
+
+// Takes what stands under `key` in `container` (with `pair` ≥ 0: the pair
+// at that place of its /Names) into the walk's list, then out of the
+// container. `holder` is the object that finds the container again.
+void holdC(fz_context* ctx, ReferenceWalk* walk, pdf_obj* holder, const char* within, pdf_obj* container, pdf_obj* key,
+           int pair, pdf_obj* page)
+{
+    if (walk->count == walk->capacity) {
+        const int capacity = std::max(16, walk->capacity * 2);
+        walk->held = static_cast<HeldReference*>(fz_realloc(ctx, walk->held, sizeof(HeldReference) * capacity));
+        walk->capacity = capacity;
+    }
+    pdf_obj* names = pair >= 0 ? pdf_dict_get(ctx, container, PDF_NAME(Names)) : nullptr;
+    HeldReference& held = walk->held[walk->count];
+    held = HeldReference{pdf_to_num(ctx, holder), pdf_to_gen(ctx, holder), within, nullptr, pair,
+                         pdf_to_num(ctx, page),   pdf_to_gen(ctx, page),   nullptr};
+    held.key = pdf_keep_obj(ctx, pair >= 0 ? pdf_array_get(ctx, names, 2 * pair) : key);
+    held.value =
+        pdf_keep_obj(ctx, pair >= 0 ? pdf_array_get(ctx, names, 2 * pair + 1) : pdf_dict_get(ctx, container, key));
+    ++walk->count; // held before it leaves: a failure from here on loses nothing
+    if (pair < 0) {
+        pdf_dict_del(ctx, container, key);
+        return;
+    }
+    pdf_array_delete(ctx, names, 2 * pair + 1);
+    pdf_array_delete(ctx, names, 2 * pair);
+}
+
+// Outline entries; one that is not an object of its own is passed over:
+// nothing could find it again to give its destination back.
+void holdOutlineC(fz_context* ctx, pdf_document* doc, pdf_obj** stack, ReferenceWalk* walk)
+{
+    int depth = 0;
+    if (pdf_obj* first = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Outlines/First")) stack[depth++] = first;
+    for (int walked = 0; depth > 0 && walked < walkLimit; ++walked) {
+        pdf_obj* item = stack[--depth];
+        if (!pdf_is_dict(ctx, item)) continue;
+        if (pdf_obj* next = pdf_dict_get(ctx, item, PDF_NAME(Next)); next && depth < walkLimit) stack[depth++] = next;
+        if (pdf_obj* first = pdf_dict_get(ctx, item, PDF_NAME(First)); first && depth < walkLimit)
+            stack[depth++] = first;
+        pdf_obj* page = nullptr;
+        if (pdf_obj* key = keyLeadingOutC(ctx, doc, item, walk, &page); key && pdf_is_indirect(ctx, item))
+            holdC(ctx, walk, item, "", item, key, -1, page);
+    }
+}
+
+// The marks of the pages in the tree (objects `nums`/`gens`); a mark that
+// leads out and is no object of its own becomes one, to be found again.
+void holdMarksC(fz_context* ctx, pdf_document* doc, const int* nums, const int* gens, int pages, ReferenceWalk* walk)
+{
+    pdf_obj* page = nullptr;
+    fz_var(page);
     fz_try(ctx) {
-        stack = static_cast<pdf_obj**>(fz_malloc(ctx, sizeof(pdf_obj*) * outlineWalkLimit));
-        int depth = 0;
-        if (pdf_obj* first = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Outlines/First")) stack[depth++] = first;
-        for (int walked = 0; depth > 0 && walked < outlineWalkLimit; ++walked) {
-            pdf_obj* item = stack[--depth];
-            if (!pdf_is_dict(ctx, item)) continue;
-            if (pdf_obj* next = pdf_dict_get(ctx, item, PDF_NAME(Next)); next && depth < outlineWalkLimit)
-                stack[depth++] = next;
-            if (pdf_obj* first = pdf_dict_get(ctx, item, PDF_NAME(First)); first && depth < outlineWalkLimit)
-                stack[depth++] = first;
-            if (!pdf_is_indirect(ctx, item) || !leadsToPageC(ctx, doc, item, num, gen)) continue;
-            const int action = pdf_dict_get(ctx, item, PDF_NAME(Dest)) ? 0 : 1;
-            pdf_obj* key = action ? PDF_NAME(A) : PDF_NAME(Dest);
-            *held = static_cast<HeldOutlineTarget*>(fz_realloc(ctx, *held, sizeof(HeldOutlineTarget) * (*count + 1)));
-            HeldOutlineTarget& entry = (*held)[*count];
-            entry = HeldOutlineTarget{pdf_to_num(ctx, item),
-                                      pdf_to_gen(ctx, item),
-                                      num,
-                                      gen,
-                                      action != 0,
-                                      pdf_keep_obj(ctx, pdf_dict_get(ctx, item, key))};
-            ++*count;
-            pdf_dict_del(ctx, item, key);
+        for (int i = 0; i < pages; ++i) {
+            page = pdf_new_indirect(ctx, doc, nums[i], gens[i]);
+            pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+            const int n = pdf_array_len(ctx, annots);
+            for (int k = 0; k < n; ++k) {
+                pdf_obj* annot = pdf_array_get(ctx, annots, k);
+                pdf_obj* to = nullptr;
+                pdf_obj* key = pdf_is_dict(ctx, annot) ? keyLeadingOutC(ctx, doc, annot, walk, &to) : nullptr;
+                if (!key) continue;
+                if (!pdf_is_indirect(ctx, annot)) {
+                    pdf_array_put_drop(ctx, annots, k, pdf_add_object(ctx, doc, annot));
+                    annot = pdf_array_get(ctx, annots, k);
+                    to = nullptr;
+                    key = keyLeadingOutC(ctx, doc, annot, walk, &to);
+                }
+                holdC(ctx, walk, annot, "", annot, key, -1, to);
+            }
+            pdf_drop_obj(ctx, page);
+            page = nullptr;
         }
     }
-    fz_always(ctx) fz_free(ctx, stack);
+    fz_always(ctx) pdf_drop_obj(ctx, page);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// The catalog's /OpenAction and named destinations: its /Dests and the
+// /Dests name tree of its /Names (nodes found again by their object, the
+// tree's top by the path to it; a pair leaves its node's /Names whole).
+void holdCatalogC(fz_context* ctx, pdf_document* doc, pdf_obj* openAction, pdf_obj** stack, pdf_obj** holders,
+                  const char** paths, ReferenceWalk* walk)
+{
+    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+    if (!pdf_is_indirect(ctx, root)) return;
+    pdf_obj* open = pdf_dict_get(ctx, root, openAction);
+    pdf_obj* page = destinationPageC(ctx, doc, pdf_is_array(ctx, open) ? open : goToDestination(ctx, open));
+    if (isOutC(ctx, page, walk)) holdC(ctx, walk, root, "", root, openAction, -1, page);
+
+    pdf_obj* dests = pdf_dict_get(ctx, root, PDF_NAME(Dests));
+    for (int i = pdf_dict_len(ctx, dests) - 1; i >= 0; --i) {
+        page = destinationPageC(ctx, doc, pdf_dict_get_val(ctx, dests, i));
+        if (!isOutC(ctx, page, walk)) continue;
+        pdf_obj* holder = pdf_is_indirect(ctx, dests) ? dests : root;
+        holdC(ctx, walk, holder, holder == root ? "Dests" : "", dests, pdf_dict_get_key(ctx, dests, i), -1, page);
+    }
+
+    pdf_obj* names = pdf_dict_get(ctx, root, PDF_NAME(Names));
+    pdf_obj* tree = pdf_dict_get(ctx, names, PDF_NAME(Dests));
+    int depth = 0;
+    if (pdf_is_dict(ctx, tree)) {
+        stack[0] = tree;
+        holders[0] = pdf_is_indirect(ctx, tree) ? tree : pdf_is_indirect(ctx, names) ? names : root;
+        paths[0] = holders[0] == tree ? "" : holders[0] == names ? "Dests" : "Names/Dests";
+        depth = 1;
+    }
+    for (int walked = 0; depth > 0 && walked < walkLimit; ++walked) {
+        --depth;
+        pdf_obj* node = stack[depth];
+        pdf_obj* holder = holders[depth];
+        const char* path = paths[depth];
+        pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+        for (int k = pdf_array_len(ctx, kids) - 1; k >= 0 && depth < walkLimit; --k) {
+            pdf_obj* kid = pdf_array_get(ctx, kids, k);
+            if (!pdf_is_indirect(ctx, kid) || !pdf_is_dict(ctx, kid)) continue;
+            stack[depth] = holders[depth] = kid;
+            paths[depth++] = "";
+        }
+        pdf_obj* pairs = pdf_dict_get(ctx, node, PDF_NAME(Names));
+        for (int p = pdf_array_len(ctx, pairs) / 2 - 1; p >= 0; --p) {
+            page = destinationPageC(ctx, doc, pdf_array_get(ctx, pairs, 2 * p + 1));
+            if (isOutC(ctx, page, walk)) holdC(ctx, walk, holder, path, node, nullptr, p, page);
+        }
+    }
+}
+
+// Takes every reference to the pages out of the tree in one walk of each
+// place that holds them: the outline, the marks of the pages in the tree
+// (`nums`/`gens`), the catalog's. Stops at the first failure; what it took
+// up to there is in the walk's list.
+void holdReferencesC(fz_context* ctx, pdf_document* doc, const int* nums, const int* gens, int pages,
+                     ReferenceWalk* walk, FzError* err)
+{
+    pdf_obj** stack = nullptr;
+    pdf_obj** holders = nullptr;
+    const char** paths = nullptr;
+    pdf_obj* openAction = nullptr;
+    fz_var(stack);
+    fz_var(holders);
+    fz_var(paths);
+    fz_var(openAction);
+    fz_try(ctx) {
+        openAction = pdf_new_name(ctx, "OpenAction"); // a name MuPDF has no constant for
+        stack = static_cast<pdf_obj**>(fz_malloc(ctx, sizeof(pdf_obj*) * walkLimit));
+        holders = static_cast<pdf_obj**>(fz_malloc(ctx, sizeof(pdf_obj*) * walkLimit));
+        paths = static_cast<const char**>(fz_malloc(ctx, sizeof(const char*) * walkLimit));
+        // Entries and marks first: a named destination they name is still there to look up.
+        holdOutlineC(ctx, doc, stack, walk);
+        holdMarksC(ctx, doc, nums, gens, pages, walk);
+        holdCatalogC(ctx, doc, openAction, stack, holders, paths, walk);
+    }
+    fz_always(ctx) {
+        pdf_drop_obj(ctx, openAction);
+        fz_free(ctx, paths);
+        fz_free(ctx, holders);
+        fz_free(ctx, stack);
+    }
     fz_catch(ctx) captureError(ctx, err);
 }
 
-// Gives an entry its held /Dest or /A back, unless it has taken another
-// destination since.
-void giveOutlineTargetBackC(fz_context* ctx, pdf_document* doc, const HeldOutlineTarget* held, FzError* err)
+// Puts a held reference back where it stood, unless another took its place
+// since: an entry or mark that leads elsewhere now, a name given again.
+void giveBackC(fz_context* ctx, pdf_document* doc, const HeldReference* held, FzError* err)
 {
-    pdf_obj* item = nullptr;
-    fz_var(item);
+    pdf_obj* holder = nullptr;
+    fz_var(holder);
     fz_try(ctx) {
-        item = pdf_new_indirect(ctx, doc, held->item, held->itemGeneration);
-        if (pdf_is_dict(ctx, item) && !pdf_dict_get(ctx, item, PDF_NAME(Dest)) && !pdf_dict_get(ctx, item, PDF_NAME(A)))
-            pdf_dict_put(ctx, item, held->action ? PDF_NAME(A) : PDF_NAME(Dest), held->value);
+        holder = pdf_new_indirect(ctx, doc, held->holder, held->holderGeneration);
+        pdf_obj* container = *held->within ? pdf_dict_getp(ctx, holder, held->within) : holder;
+        if (!pdf_is_dict(ctx, container))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds the reference", held->holder);
+        if (held->pair >= 0) {
+            pdf_obj* names = pdf_dict_get(ctx, container, PDF_NAME(Names));
+            if (!pdf_is_array(ctx, names))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds names", held->holder);
+            const int at = std::min(2 * held->pair, pdf_array_len(ctx, names) / 2 * 2);
+            if (!pdf_objcmp(ctx, pdf_array_get(ctx, names, at), held->key)) break;
+            pdf_array_insert(ctx, names, held->value, at);
+            pdf_array_insert(ctx, names, held->key, at);
+            break;
+        }
+        const bool destination =
+            pdf_name_eq(ctx, held->key, PDF_NAME(Dest)) || pdf_name_eq(ctx, held->key, PDF_NAME(A));
+        if (destination ? pdf_dict_get(ctx, container, PDF_NAME(Dest)) || pdf_dict_get(ctx, container, PDF_NAME(A))
+                        : pdf_dict_get(ctx, container, held->key) != nullptr)
+            break;
+        pdf_dict_put(ctx, container, held->key, held->value);
     }
-    fz_always(ctx) pdf_drop_obj(ctx, item);
+    fz_always(ctx) pdf_drop_obj(ctx, holder);
     fz_catch(ctx) captureError(ctx, err);
+}
+
+// `obj` as an object of `doc`: its references name the same objects there.
+pdf_obj* reboundC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, int depth)
+{
+    if (depth > 64) fz_throw(ctx, FZ_ERROR_GENERIC, "the reference is nested too deep");
+    if (pdf_is_indirect(ctx, obj)) return pdf_new_indirect(ctx, doc, pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj));
+    const bool array = pdf_is_array(ctx, obj);
+    if (!array && !pdf_is_dict(ctx, obj)) return pdf_keep_obj(ctx, obj);
+    const int n = array ? pdf_array_len(ctx, obj) : pdf_dict_len(ctx, obj);
+    pdf_obj* copy = array ? pdf_new_array(ctx, doc, n) : pdf_new_dict(ctx, doc, n);
+    fz_try(ctx) {
+        for (int i = 0; i < n; ++i) {
+            if (array) pdf_array_push_drop(ctx, copy, reboundC(ctx, doc, pdf_array_get(ctx, obj, i), depth + 1));
+            else
+                pdf_dict_put_drop(ctx, copy, pdf_dict_get_key(ctx, obj, i),
+                                  reboundC(ctx, doc, pdf_dict_get_val(ctx, obj, i), depth + 1));
+        }
+    }
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, copy);
+        fz_rethrow(ctx);
+    }
+    return copy;
+}
+
+void rebindC(fz_context* ctx, pdf_document* doc, HeldReference* held, FzError* err)
+{
+    fz_try(ctx) {
+        pdf_obj* value = reboundC(ctx, doc, held->value, 0);
+        pdf_drop_obj(ctx, held->value);
+        held->value = value;
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+// Whether the file's own bytes (the sections it was read from, not those
+// its edits since made) hold object `num`.
+int fileHoldsObjectC(pdf_document* doc, int num)
+{
+    for (int i = doc->num_incremental_sections; i < doc->num_xref_sections; ++i)
+        for (pdf_xref_subsec* sub = doc->xref_sections[i].subsec; sub; sub = sub->next)
+            if (num >= sub->start && num < sub->start + sub->len) {
+                const char type = sub->table[num - sub->start].type;
+                if (type == 'n' || type == 'o') return 1;
+            }
+    return 0;
 }
 
 int holdsObject(fz_context* ctx, pdf_obj* array, pdf_obj* ref)
@@ -524,16 +750,84 @@ std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src,
 
 } // namespace
 
-void holdOutlineTargets(PdfDocument::Impl& d, int page, int generation)
+void holdReferences(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)
 {
-    HeldOutlineTarget* held = nullptr;
-    int count = 0;
+    if (pages.empty()) return;
+    for (const PdfPageId& page : pages)
+        if (std::find(d.pagesOut.begin(), d.pagesOut.end(), page) == d.pagesOut.end()) d.pagesOut.push_back(page);
+    std::vector<std::int64_t> out;
+    for (const PdfPageId& page : d.pagesOut) out.push_back(packedPage(page.object, page.generation));
+    std::sort(out.begin(), out.end());
+    std::vector<int> nums, gens;
+    try {
+        for (const PdfPageId& page : pageMap(d).ids)
+            if (page) {
+                nums.push_back(page.object);
+                gens.push_back(page.generation);
+            }
+    } catch (const PdfError&) {
+        // A tree that cannot be read has no marks to walk; the rest is walked.
+    }
+    ReferenceWalk walk;
+    walk.out = out.data();
+    walk.outCount = int(out.size());
     FzError err;
-    holdOutlineTargetsC(pdfContext(), d.doc, page, generation, &held, &count, &err);
-    d.heldOutlineTargets.insert(d.heldOutlineTargets.end(), held, held + count);
-    fz_free(pdfContext(), held);
-    // An outline that cannot be walked stays as it was: the page is out, and
-    // the outline's reader passes over a destination it cannot follow.
+    holdReferencesC(pdfContext(), d.doc, nums.data(), gens.data(), int(nums.size()), &walk, &err);
+    d.heldReferences.insert(d.heldReferences.end(), walk.held, walk.held + walk.count);
+    fz_free(pdfContext(), walk.held);
+    // What cannot be walked stays as it was: the page is out, and readers
+    // pass over a destination they cannot follow.
+}
+
+void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)
+{
+    if (pages.empty()) return;
+    std::erase_if(d.pagesOut,
+                  [&](const PdfPageId& page) { return std::find(pages.begin(), pages.end(), page) != pages.end(); });
+    std::vector<std::int64_t> in;
+    for (const PdfPageId& page : pages) in.push_back(packedPage(page.object, page.generation));
+    std::sort(in.begin(), in.end());
+    fz_context* ctx = pdfContext();
+    FzError failed;
+    std::vector<HeldReference> kept;
+    // The latest first: the pairs of a name tree go back in the order they left.
+    for (auto it = d.heldReferences.rbegin(); it != d.heldReferences.rend(); ++it) {
+        if (!std::binary_search(in.begin(), in.end(), packedPage(it->page, it->pageGeneration))) {
+            kept.push_back(*it);
+            continue;
+        }
+        FzError err;
+        giveBackC(ctx, d.doc, &*it, &err);
+        if (err.code && !failed.code) failed = err;
+        pdf_drop_obj(ctx, it->value);
+        pdf_drop_obj(ctx, it->key);
+    }
+    d.heldReferences.assign(kept.rbegin(), kept.rend());
+    throwIfFailed(failed, PdfErrorCode::damaged);
+}
+
+void moveHeldReferences(PdfDocument::Impl& d, pdf_document* fresh)
+{
+    for (HeldReference& held : d.heldReferences) {
+        FzError err;
+        rebindC(pdfContext(), fresh, &held, &err);
+        // Kept as it was, it cannot go back: giveReferencesBack says so then.
+    }
+}
+
+void dropHeldReferences(PdfDocument::Impl& d)
+{
+    for (const HeldReference& held : d.heldReferences) {
+        pdf_drop_obj(pdfContext(), held.value);
+        pdf_drop_obj(pdfContext(), held.key);
+    }
+    d.heldReferences.clear();
+}
+
+bool removedPagesInFile(const PdfDocument::Impl& d)
+{
+    return std::any_of(d.pagesOut.begin(), d.pagesOut.end(),
+                       [&](const PdfPageId& page) { return fileHoldsObjectC(d.doc, page.object) != 0; });
 }
 
 int pageRotation(const PdfDocument& document, PdfPageId page)
@@ -559,43 +853,57 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees)
     pageTreeChanged(d);
 }
 
-void removePage(PdfDocument& document, int index)
+void removePage(PdfDocument& document, int index) { removePages(document, {index}); }
+
+void removePages(PdfDocument& document, std::vector<int> indexes)
 {
     std::lock_guard lock(document.impl().mutex);
     PdfDocument::Impl& d = unlocked(document);
     settleBeforeEditing(d);
-    checkIndex(d, index);
+    std::sort(indexes.begin(), indexes.end(), std::greater<>());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+    for (int index : indexes) checkIndex(d, index);
+    // The last first, so that the places of those still to go stay.
     FzError err;
-    int num = 0, gen = 0;
-    removePageC(pdfContext(), d.doc, index, &num, &gen, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
+    std::vector<PdfPageId> gone;
+    for (int index : indexes) {
+        int num = 0, gen = 0;
+        removePageC(pdfContext(), d.doc, index, &num, &gen, &err);
+        if (err.code) break;
+        gone.push_back({num, gen});
+    }
     pageTreeChanged(d);
-    holdOutlineTargets(d, num, gen);
+    holdReferences(d, gone);
+    throwIfFailed(err, PdfErrorCode::damaged);
 }
 
-void insertPage(PdfDocument& document, PdfPageId page, int index)
+void insertPage(PdfDocument& document, PdfPageId page, int index) { insertPages(document, {{page, index}}); }
+
+void insertPages(PdfDocument& document, const std::vector<std::pair<PdfPageId, int>>& placements)
 {
     std::lock_guard lock(document.impl().mutex);
     PdfDocument::Impl& d = unlocked(document);
     settleBeforeEditing(d);
-    if (!page) throw PdfError(PdfErrorCode::pageOutOfRange, "no page");
-    const int at = std::clamp(index, 0, pageCountOf(d));
+    for (const auto& placement : placements)
+        if (!placement.first) throw PdfError(PdfErrorCode::pageOutOfRange, "no page");
     FzError err;
-    insertPageC(pdfContext(), d.doc, page.object, page.generation, at, &err);
-    throwIfFailed(err, PdfErrorCode::damaged);
-    pageTreeChanged(d);
-    // The outline entries that led to the page lead to it again.
-    auto& held = d.heldOutlineTargets;
-    for (auto it = held.begin(); it != held.end();) {
-        if (it->page != page.object || it->pageGeneration != page.generation) {
-            ++it;
-            continue;
-        }
-        FzError outlineErr;
-        giveOutlineTargetBackC(pdfContext(), d.doc, &*it, &outlineErr);
-        pdf_drop_obj(pdfContext(), it->value);
-        it = held.erase(it);
+    std::vector<PdfPageId> back;
+    int count = pageCountOf(d);
+    for (const auto& [page, index] : placements) {
+        insertPageC(pdfContext(), d.doc, page.object, page.generation, std::clamp(index, 0, count), &err);
+        if (err.code) break;
+        back.push_back(page);
+        ++count;
     }
+    pageTreeChanged(d);
+    // What led to the pages leads to them again.
+    try {
+        giveReferencesBack(d, back);
+    } catch (const PdfError&) {
+        throwIfFailed(err, PdfErrorCode::damaged);
+        throw;
+    }
+    throwIfFailed(err, PdfErrorCode::damaged);
 }
 
 PdfPageId createBlankPage(PdfDocument& document, double width, double height)

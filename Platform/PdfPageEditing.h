@@ -6,6 +6,7 @@
 #include "Platform/PdfDocument.h"
 #include "Platform/PdfPageIdentity.h"
 
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -21,15 +22,24 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees);
 
 // Takes the page at `index` out of the page tree. Its inherited MediaBox,
 // CropBox, Rotate and Resources are written onto the page first, so it looks
-// the same wherever it goes back in. Outline entries that lead to it lose
-// their destination while it is out (the document holds it), so that every
-// reader of a saved copy reads the outline whole.
+// the same wherever it goes back in. What leads to it loses its destination
+// while it is out (the document holds it): outline entries, links and other
+// marks of the pages in the tree, named destinations, the /OpenAction; so
+// that every reader of a saved copy reads the outline whole, and a save
+// keeps nothing of the page.
 void removePage(PdfDocument& document, int index);
+// The pages at `indexes` out, as removePage takes each; the document is
+// walked for what leads to them once, however many they are.
+void removePages(PdfDocument& document, std::vector<int> indexes);
 // Puts a page object that is not in the tree at `index`, clamped to 0 … count.
 // It takes no MediaBox, CropBox, Rotate or Resources from its new place in
 // the tree: a page moved into a turned part of the tree stays as it was.
-// The outline entries that led to it when it was taken out lead to it again.
+// What led to it when it was taken out leads to it again, also after a save
+// that read the document again from its update; throws PdfError when some
+// of it cannot, with the page in.
 void insertPage(PdfDocument& document, PdfPageId page, int index);
+// Each page at its index in turn, as insertPage puts it.
+void insertPages(PdfDocument& document, const std::vector<std::pair<PdfPageId, int>>& placements);
 
 // A new empty page object of width by height points, not yet in the tree.
 PdfPageId createBlankPage(PdfDocument& document, double width, double height);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
 namespace quarnkit {
 
@@ -29,19 +30,23 @@ void PageEdit::apply(platform::PdfDocument& document) const
 {
     if (!removed.empty()) {
         const std::vector<platform::PdfPageId> pages = platform::pageIds(document);
+        std::unordered_map<int, int> byObject; // a page listed twice is found at its first place
+        for (int i = int(pages.size()) - 1; i >= 0; --i) byObject[pages[size_t(i)].object] = i;
         std::vector<int> indexes;
         for (const PagePlacement& placement : removed) {
-            const auto found = std::find(pages.begin(), pages.end(), placement.page);
-            if (found != pages.end()) indexes.push_back(int(found - pages.begin()));
+            const auto found = byObject.find(placement.page.object);
+            if (found != byObject.end() && pages[size_t(found->second)] == placement.page)
+                indexes.push_back(found->second);
         }
-        std::sort(indexes.begin(), indexes.end(), std::greater<>());
-        indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
-        for (int index : indexes) platform::removePage(document, index);
+        // One walk of the document for what leads to them, however many.
+        if (!indexes.empty()) platform::removePages(document, std::move(indexes));
     }
     std::vector<PagePlacement> ordered = inserted;
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const PagePlacement& a, const PagePlacement& b) { return a.index < b.index; });
-    for (const PagePlacement& placement : ordered) platform::insertPage(document, placement.page, placement.index);
+    std::vector<std::pair<platform::PdfPageId, int>> placements;
+    for (const PagePlacement& placement : ordered) placements.emplace_back(placement.page, placement.index);
+    if (!placements.empty()) platform::insertPages(document, placements);
     for (const PageRotation& rotation : rotations) {
         try {
             platform::setPageRotation(document, rotation.page, rotation.to);

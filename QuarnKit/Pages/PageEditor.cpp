@@ -204,7 +204,9 @@ std::shared_ptr<PdfDocument> extract(const std::set<int>& indexes, const PdfDocu
     for (int index : indexes)
         if (index >= 0 && index < document.pageCount()) sources.push_back(index);
     const std::vector<PdfPageId> made = platform::graftPages(*result, document, sources);
-    for (size_t k = 0; k < made.size(); ++k) platform::insertPage(*result, made[k], int(k));
+    std::vector<std::pair<PdfPageId, int>> placements;
+    for (size_t k = 0; k < made.size(); ++k) placements.emplace_back(made[k], int(k));
+    if (!placements.empty()) platform::insertPages(*result, placements);
     return result;
 }
 

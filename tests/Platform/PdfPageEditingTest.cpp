@@ -288,18 +288,23 @@ TEST(PdfPageEditing, LinksFollowPagesThatCameAlongAndOthersAreLeftOut)
 
 // Three pages; an outline whose entries lead to page 2 each its own way:
 // a /Dest, a GoTo action, a named destination, and a closed entry with a
-// child on page 3.
-QByteArray outlinedPdf()
+// child on page 3. Page 2 says "SECRET on page two"; links on page 1, the
+// /OpenAction and named destinations of both kinds lead there too. Signed
+// when `keys` names a folder for the signing key.
+QByteArray outlinedPdf(const QString& keys = {})
 {
-    const std::string page = "<< /Type /Page /Parent 2 0 R >>";
-    return testsupport::writePdf({
-        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R "
-        "/Names << /Dests << /Names [(second) [5 0 R /XYZ 0 200 0]] >> >> >>",
+    const std::string page = "<< /Type /Page /Parent 2 0 R ";
+    const std::string text = "BT /F1 24 Tf 20 200 Td (SECRET on page two) Tj ET";
+    const std::string link = "<< /Type /Annot /Subtype /Link /Rect [0 0 100 100] /Border [0 0 0] ";
+    const QByteArray pdf = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R /OpenAction [5 0 R /Fit] /Dests << /old [5 0 R /Fit] >> "
+        "/Names << /Dests << /Names [(second) [5 0 R /XYZ 0 200 0]] >> >>"
+            + std::string(keys.isEmpty() ? "" : " /AcroForm << /Fields [18 0 R] /SigFlags 3 >>") + " >>",
         "<< /Type /Pages /Kids [4 0 R 5 0 R 6 0 R] /Count 3 /MediaBox [0 0 300 300] >>",
         "<< /Type /Outlines /First 7 0 R /Last 9 0 R /Count 5 >>",
-        page,
-        page,
-        page,
+        page + "/Annots [15 0 R 16 0 R 17 0 R" + (keys.isEmpty() ? "" : " 18 0 R") + "] >>",
+        page + "/Contents 13 0 R /Resources << /Font << /F1 14 0 R >> >> >>",
+        page + ">>",
         "<< /Title (One) /Parent 3 0 R /Next 8 0 R /Dest [4 0 R /Fit] /First 10 0 R /Last 11 0 R /Count 2 >>",
         "<< /Title (Two) /Parent 3 0 R /Prev 7 0 R /Next 9 0 R /Dest [5 0 R /Fit] /First 12 0 R /Last 12 0 R "
         "/Count -1 >>",
@@ -307,7 +312,15 @@ QByteArray outlinedPdf()
         "<< /Title (One a) /Parent 7 0 R /Next 11 0 R /A << /S /GoTo /D [5 0 R /XYZ 0 300 0] >> >>",
         "<< /Title (One b) /Parent 7 0 R /Prev 10 0 R /Dest (second) >>",
         "<< /Title (Two a) /Parent 8 0 R /Dest [6 0 R /Fit] >>",
+        testsupport::pdfStream("", text),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        link + "/Dest [5 0 R /Fit] >>",
+        link + "/A << /S /GoTo /D [5 0 R /XYZ 0 300 0] >> >>",
+        link + "/Dest /old >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /P 4 0 R /V 19 0 R >>",
+        testsupport::unsignedSignature(),
     });
+    return keys.isEmpty() ? pdf : testsupport::signPdf(pdf, keys);
 }
 
 // The outline depth first: each entry's title and page.
@@ -406,15 +419,35 @@ QString outlineTreeFaults(const QString& path)
 struct OutlineCase {
     std::string name;
     QByteArray pdf;
-    int deleted;      // the page taken out
-    OutlineRows read; // the outline after that, in every reader
+    int deleted;             // the page taken out
+    OutlineRows read;        // the outline after that, in every reader
+    QStringList gone;        // what leads to the page or is on it: in no whole-file save while it is out
+    bool signedFile = false; // saved by update: the earlier version keeps the page
 };
+
+// What a saved file holds: its bytes, and every object qpdf reads from its
+// trailer on, streams decoded.
+QByteArray heldIn(const QString& path)
+{
+    return testsupport::readFile(path)
+           + testsupport::runProgram("qpdf", {"--qdf", "--object-streams=disable", path, "-"}).toLatin1();
+}
+
+// The pages page 1's links lead to, after the page at `deleted` went out.
+std::vector<int> linksWithout(std::vector<int> targets, int deleted)
+{
+    std::erase(targets, deleted);
+    for (int& target : targets) target -= target > deleted;
+    return targets;
+}
 
 // Taking a page out leaves an outline every reader reads whole: the
 // entries that led to it lead nowhere (MuPDF refused the whole outline when
 // one led to a page out of the tree), the others to their pages' new places,
-// and the tree's links stay as they were. Putting the page back gives the
-// entries their destinations again.
+// and the tree's links stay as they were. Links, named destinations and the
+// /OpenAction let go of it too, so that a whole-file save keeps nothing of
+// it. Putting the page back gives them all their destinations again, also
+// after a save by update read the document again.
 TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
 {
     QFile mistitled(QString::fromStdString(testsupport::corpusPath("mistitled_outlines_example.pdf")));
@@ -423,22 +456,26 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
     for (const auto& [title, page] : flattened(PdfDocument::openBytes(mistitled.readAll())->outline()))
         typeset.emplace_back(title, !page || *page == 1 ? std::nullopt : std::optional<int>(*page - (*page > 1)));
     mistitled.seek(0);
-    const std::vector<OutlineCase> cases = {
-        {"each way to a page",
-         outlinedPdf(),
-         1,
-         {{"One", 0}, {"One a", {}}, {"One b", {}}, {"Two", {}}, {"Two a", 1}, {"Three", 1}}},
-        {"a typeset book", mistitled.readAll(), 1, typeset},
-    };
     QTemporaryDir dir;
+    const OutlineRows eachWay{{"One", 0}, {"One a", {}}, {"One b", {}}, {"Two", {}}, {"Two a", 1}, {"Three", 1}};
+    const QStringList secret{"SECRET on page two", "/OpenAction", "/old", "(second)"};
+    const std::vector<OutlineCase> cases = {
+        {"each way to a page", outlinedPdf(), 1, eachWay, secret},
+        {"a typeset book", mistitled.readAll(), 1, typeset, {}},
+        {"a signed file", outlinedPdf(dir.path()), 1, eachWay, secret, true},
+    };
     for (const OutlineCase& c : cases) {
         SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.pdf.isEmpty());
         auto doc = PdfDocument::openBytes(c.pdf);
         const OutlineRows before = flattened(doc->outline());
+        const std::vector<int> links = linkTargets(*doc, 0);
         ASSERT_EQ(before.size(), c.read.size());
         const PdfPageId gone = pageId(*doc, c.deleted);
         removePage(*doc, c.deleted);
         EXPECT_EQ(flattened(doc->outline()), c.read);
+        EXPECT_EQ(linkTargets(*doc, 0), linksWithout(links, c.deleted));
+        EXPECT_EQ(doc->updateKeepsRemovedPages(), c.signedFile);
 
         const QString path = dir.filePath(QString::fromStdString(c.name) + ".pdf");
         doc->saveToFile(testsupport::chosen(path.toStdString()));
@@ -451,14 +488,20 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         testsupport::runProgram("qpdf", {"--check", path}, &code);
         EXPECT_EQ(code, 0);
         EXPECT_EQ(flattened(PdfDocument::openFile(path.toStdString())->outline()), c.read);
+        for (const QString& held : c.gone)
+            EXPECT_EQ(heldIn(path).contains(held.toLatin1()), c.signedFile) << held.toStdString();
 
         // Back in its place, the page is where its entries lead again, in the file too.
         insertPage(*doc, gone, c.deleted);
         EXPECT_EQ(flattened(doc->outline()), before);
+        EXPECT_EQ(linkTargets(*doc, 0), links);
+        EXPECT_FALSE(doc->updateKeepsRemovedPages());
         const QString back = dir.filePath(QString::fromStdString(c.name) + " back.pdf");
         doc->saveToFile(testsupport::chosen(back.toStdString()));
         EXPECT_EQ(mutoolOutline(back, &said), before) << said.toStdString();
+        EXPECT_FALSE(said.contains("error")) << said.toStdString();
         EXPECT_EQ(outlineTreeFaults(back).toStdString(), "");
+        for (const QString& held : c.gone) EXPECT_TRUE(heldIn(back).contains(held.toLatin1())) << held.toStdString();
 
         // Moved to the front, as a move takes it out and puts it back: its entries follow it.
         OutlineRows moved = before;
@@ -478,6 +521,8 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
         const QString keptPath = dir.filePath(QString::fromStdString(c.name) + " kept.pdf");
         kept->saveToFile(testsupport::chosen(keptPath.toStdString()));
         EXPECT_EQ(mutoolOutline(keptPath, &said), c.read) << said.toStdString();
+        for (const QString& held : c.gone)
+            EXPECT_EQ(heldIn(keptPath).contains(held.toLatin1()), c.signedFile) << held.toStdString();
     }
 }
 
