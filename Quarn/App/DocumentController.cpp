@@ -191,7 +191,7 @@ DocumentController::DocumentController(QObject* parent)
     : QObject(parent), askToSaveChanges(askWithDialog), askAboutChangedFile(askAboutChangeWithDialog),
       confirmReplace(confirmReplaceWithDialog), showFailure(alertWithDialog),
       offerWhatStillWorks(offerWhatStillWorksWithDialog), chooseSaveAsPath(chooseSaveAsPathWithDialog),
-      confirmLossyCopy(confirmLossyCopyWithDialog)
+      confirmLossyCopy(confirmLossyCopyWithDialog), confirmKeptPages(confirmLossyCopyWithDialog)
 {}
 
 DocumentController::~DocumentController()

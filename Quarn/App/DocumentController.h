@@ -117,6 +117,10 @@ public:
     // than the original in other programs: the same alert, with "Save
     // Anyway" beside Cancel; true to write it.
     std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> confirmLossyCopy;
+    // Before a save that leaves the pages the user removed readable in the
+    // file's earlier version (a signed file's update): the same alert; true
+    // to save.
+    std::function<bool(DocumentWindow&, const QString& text, const QString& reason)> confirmKeptPages;
 
     // The files named on a command line (without the program): every argument
     // after "--", and before it each one that is no option. An argument that

@@ -196,6 +196,17 @@ std::optional<quarnkit::ChosenFile> DocumentWindow::ownFile(bool* elsewhere)
 DocumentWindow::Written DocumentWindow::writeFile(const quarnkit::ChosenFile& file, const QString& shownName)
 {
     const QString path = quarnkit::chosenPath(file);
+    // An update keeps the file's earlier version whole, with the pages the
+    // user removed: said before the first such save.
+    if (document_->saveKeepsRemovedPages()) {
+        if (controller_.confirmKeptPages
+            && !controller_.confirmKeptPages(
+                *this, tr("The earlier version inside “%1” still holds the pages you removed.").arg(shownName),
+                tr("Saving adds your changes after that version, which keeps a signature valid, and anyone who has "
+                   "the file can still read it. To send the document without those pages, export a copy.")))
+            return Written::failed;
+        document_->acceptKeptPages();
+    }
     const QuarnDocument::SavePoint written = document_->savePoint();
     if (!saver_->start(*document_, file, document_->copyLossAccepted(), unverifiedAccepted_)) return Written::failed;
     updateTitle();

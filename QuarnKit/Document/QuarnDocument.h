@@ -269,6 +269,12 @@ public:
     // asked before the first such file, not again. A fresh read asks anew.
     bool copyLossAccepted() const { return copyLossAccepted_; }
     void acceptCopyLoss() { copyLossAccepted_ = true; }
+    // Whether a save would leave pages removed from the document readable in
+    // the file: a signed file's save goes after its signed version, which
+    // still holds them. Asked before the first such save; once the user
+    // saved anyway (acceptKeptPages), not again.
+    bool saveKeepsRemovedPages() const { return !keptPagesAccepted_ && pdf_->updateKeepsRemovedPages(); }
+    void acceptKeptPages() { keptPagesAccepted_ = true; }
 
     // The whole PDF as bytes, keeping the file's encryption and leaving out
     // objects nothing refers to (object numbers stay). Throws
@@ -316,6 +322,7 @@ private:
     void updateEdited();
     bool pageMapHeld_ = false;
     bool copyLossAccepted_ = false;
+    bool keptPagesAccepted_ = false;
     bool pageMapDue_ = false; // held when its time came
 };
 

@@ -65,11 +65,16 @@ struct Window {
     DocumentController controller;
     QString path;
     DocumentWindow* window = nullptr;
+    QStringList keptPagesQuestions; // answered "Save Anyway"
 
     explicit Window(int pages = 5) : Window(testsupport::makeTextPdf(pages), pages) {}
     Window(const QByteArray& pdf, int pages)
     {
         controller.showFailure = [](const QString&, const QString&, QWidget*) {};
+        controller.confirmKeptPages = [this](DocumentWindow&, const QString& text, const QString&) {
+            keptPagesQuestions << text;
+            return true;
+        };
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
         path = writeFile(dir, "doc.pdf", pdf);
         window = controller.openDocument(path);
@@ -87,11 +92,14 @@ struct Window {
     QMessageBox* alert() const { return window->findChild<QMessageBox*>("pageAlert"); }
 };
 
-// Eight pages and an outline: A on page 1, open, with A1 on page 2; B on page 5.
-QByteArray outlinedPdf()
+// Eight pages and an outline: A on page 1, open, with A1 on page 2; B on
+// page 5. Signed when `keys` names a folder for the signing key.
+QByteArray outlinedPdf(const QString& keys = {})
 {
     std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+        keys.isEmpty()
+            ? "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>"
+            : "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R /AcroForm << /Fields [15 0 R] /SigFlags 3 >> >>",
         "<< /Type /Pages /Kids [6 0 R 7 0 R 8 0 R 9 0 R 10 0 R 11 0 R 12 0 R 13 0 R] /Count 8 "
         "/MediaBox [0 0 300 400] >>",
         "<< /Type /Outlines /First 4 0 R /Last 5 0 R /Count 3 >>",
@@ -100,7 +108,11 @@ QByteArray outlinedPdf()
     };
     for (int i = 0; i < 8; ++i) objects.push_back("<< /Type /Page /Parent 2 0 R >>");
     objects.push_back("<< /Title (A1) /Parent 4 0 R /Dest [7 0 R /Fit] >>");
-    return testsupport::writePdf(objects);
+    if (keys.isEmpty()) return testsupport::writePdf(objects);
+    objects[5] = "<< /Type /Page /Parent 2 0 R /Annots [15 0 R] >>";
+    objects.push_back("<< /Type /Annot /Subtype /Widget /FT /Sig /T (S) /Rect [0 0 0 0] /F 132 /P 6 0 R /V 16 0 R >>");
+    objects.push_back(testsupport::unsignedSignature());
+    return testsupport::signPdf(testsupport::writePdf(objects), keys);
 }
 
 // The rows of the outline as a screen reader says them: title and page.
@@ -574,13 +586,19 @@ TEST(PagesMenu, APageTurnedInViewStaysInView)
     EXPECT_EQ(view->currentPageIndex(), 2);
 }
 
+namespace {
+
 // The outline follows the pages as a blank page goes in and a page goes out,
 // and as each is undone: every row names and opens its entry's page of the
 // moment (the deleted page's entry none), the open entries stay open and
-// the keys stay on their row. The saved file's outline reads so too.
-TEST(PagesMenu, TheOutlineFollowsPageEditsAndTheirUndo)
+// the keys stay on their row. The saved file's outline reads so too, also
+// after a signed file's save by update, which says once before it that the
+// earlier version keeps the page.
+void outlineFollowsPageEditsAndTheirUndo(const QString& keys)
 {
-    Window w(outlinedPdf(), 8);
+    const bool signedFile = !keys.isEmpty();
+    Window w(outlinedPdf(keys), 8);
+    ASSERT_EQ(pdfOf(*w.window->document())->isSigned(), signedFile);
     w.key("Ctrl+Alt+2");
     OutlineList* list = nullptr;
     ASSERT_TRUE(testsupport::waitFor([&] {
@@ -617,15 +635,38 @@ TEST(PagesMenu, TheOutlineFollowsPageEditsAndTheirUndo)
     EXPECT_EQ(spokenRows(*list), (QStringList{"A, page 1", "A1", "B, page 4"}));
     EXPECT_EQ(list->expanded(), open);
     ASSERT_TRUE(w.window->save());
+    EXPECT_EQ(w.keptPagesQuestions.size(), signedFile ? 1 : 0);
     const auto saved = PdfDocument::openFile(w.path.toStdString())->outline();
     ASSERT_EQ(saved.size(), 2u);
     ASSERT_EQ(saved[0].children.size(), 1u);
     EXPECT_FALSE(saved[0].children[0].page);
     EXPECT_EQ(saved[1].page, 3);
+    w.key("Ctrl+Shift+N"); // another edit while the page is out, saved without asking again
+    ASSERT_TRUE(w.window->save());
+    EXPECT_EQ(w.keptPagesQuestions.size(), signedFile ? 1 : 0);
 
+    w.key("Ctrl+Z");
     w.key("Ctrl+Z");
     ASSERT_EQ(w.pdf().pageCount(), 8);
     EXPECT_EQ(spokenRows(*list), original);
     EXPECT_EQ(list->expanded(), open);
     EXPECT_EQ(list->keyRow(), (quarnkit::OutlinePath{0, 0}));
+    // Saved again, the entry leads to its page in the file.
+    ASSERT_TRUE(w.window->save());
+    const auto back = PdfDocument::openFile(w.path.toStdString())->outline();
+    ASSERT_EQ(back.size(), 2u);
+    ASSERT_EQ(back[0].children.size(), 1u);
+    EXPECT_EQ(back[0].children[0].page, 1);
+    EXPECT_TRUE(!signedFile || testsupport::signatureHolds(w.path));
+}
+
+} // namespace
+
+TEST(PagesMenu, TheOutlineFollowsPageEditsAndTheirUndo)
+{
+    QTemporaryDir keys;
+    for (const QString& signedBy : {QString(), keys.path()}) {
+        SCOPED_TRACE(signedBy.isEmpty() ? "plain" : "signed");
+        outlineFollowsPageEditsAndTheirUndo(signedBy);
+    }
 }
