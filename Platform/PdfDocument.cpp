@@ -1006,21 +1006,28 @@ void takeNumbersUpToC(fz_context* ctx, pdf_document* doc, int highest)
 
 namespace {
 
+// Whether object `num` of `entry` is as the file has it, so that MuPDF reads
+// it alike again from there (releasableC, KeptDocument). Objects of the file
+// itself only. MuPDF moves an object into an incremental section the first
+// time it changes, except in a document it has repaired (or is saving),
+// which it changes in place; its pdf_xref_is_incremental names the newest
+// section, which is the file's own while nothing has changed. A stream
+// whose data was replaced keeps its buffer. The encryption dictionary
+// (`encryption`) was read before decryption was set up: read again, its own
+// strings would be decrypted. May throw.
+bool readsAgainAlikeC(fz_context* ctx, pdf_document* doc, int num, const pdf_xref_entry* entry, int encryption)
+{
+    if (!doc->file || doc->repair_attempted || doc->save_in_progress || num == encryption) return false;
+    if (doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num)) return false;
+    return entry && !entry->stm_buf && (entry->type == 'n' || entry->type == 'o')
+           && (!entry->obj || !pdf_obj_is_dirty(ctx, entry->obj));
+}
+
 // Whether object `num`, parsed in `entry`, may be let go of: nothing but the
-// cross-reference table holds it, and it is as the file has it. Objects of
-// the file itself only. MuPDF moves an object into an incremental section
-// the first time it changes, except in a document it has repaired (or is
-// saving), which it changes in place; its pdf_xref_is_incremental names the
-// newest section, which is the file's own while nothing has changed. A
-// stream whose data was replaced keeps its buffer. The encryption
-// dictionary (`encryption`) was read before decryption was set up: read
-// again, its own strings would be decrypted. May throw.
+// cross-reference table holds it, and it reads again alike. May throw.
 bool releasableC(fz_context* ctx, pdf_document* doc, int num, const pdf_xref_entry* entry, int encryption)
 {
-    if (doc->repair_attempted || doc->save_in_progress || num == encryption) return false;
-    if (doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num)) return false;
-    return entry && entry->obj && !entry->stm_buf && (entry->type == 'n' || entry->type == 'o')
-           && pdf_obj_refs(ctx, entry->obj) == 1 && !pdf_obj_is_dirty(ctx, entry->obj);
+    return readsAgainAlikeC(ctx, doc, num, entry, encryption) && entry->obj && pdf_obj_refs(ctx, entry->obj) == 1;
 }
 
 int encryptionNumberC(fz_context* ctx, pdf_document* doc)
@@ -1996,7 +2003,8 @@ int authenticateC(fz_context* ctx, pdf_document* doc, const char* password)
 // a signed, encrypted file lost /Encrypt, and no reader read the file again.
 // The table entries a write changes for itself (keepEntryC) go back too, and
 // so does the object an update written with a cross-reference stream adds
-// for that stream (keepObjectCountC).
+// for that stream (keepObjectCountC), and so do the streams' filter lists
+// (lendListsC).
 struct WriterState {
     int kept;
     pdf_obj* trailer; // and its entries in their order, all kept
@@ -2017,6 +2025,12 @@ struct WriterState {
     int updates;
     int* updateLengths;
     int maxXrefLength;
+    // The streams' filter lists lent to the writer (lendListsC): each
+    // dictionary, its key, and the list the document holds there.
+    int lent, lentCapacity;
+    pdf_obj** lentDicts;
+    pdf_obj** lentKeys;
+    pdf_obj** lentLists;
 };
 
 void keepWriterStateC(fz_context* ctx, pdf_document* doc, WriterState* s)
@@ -2111,6 +2125,63 @@ void dropAddedObjectsC(fz_context* ctx, pdf_document* doc, WriterState* s)
     doc->max_xref_len = std::min(doc->max_xref_len, std::max(s->maxXrefLength, pdf_xref_len(ctx, doc)));
 }
 
+// Lends the writer copies of stream `num`'s /Filter and /DecodeParms lists
+// (lendListsC). One that cannot be read the writer meets alike.
+void lendListsOfC(fz_context* ctx, pdf_document* doc, WriterState* s, int num)
+{
+    pdf_obj* dict = nullptr;
+    fz_var(dict);
+    fz_try(ctx) {
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && entry->type == 'n' && pdf_obj_num_is_stream(ctx, doc, num)) {
+            dict = pdf_load_object(ctx, doc, num);
+            for (pdf_obj* key : {PDF_NAME(Filter), PDF_NAME(DecodeParms)}) {
+                pdf_obj* list = pdf_dict_get(ctx, dict, key);
+                if (!pdf_is_array(ctx, list)) continue;
+                if (s->lent == s->lentCapacity) {
+                    const int capacity = std::max(64, 2 * s->lentCapacity);
+                    const auto grown = [&](pdf_obj** items) {
+                        return static_cast<pdf_obj**>(fz_realloc(ctx, items, size_t(capacity) * sizeof(pdf_obj*)));
+                    };
+                    s->lentDicts = grown(s->lentDicts);
+                    s->lentKeys = grown(s->lentKeys);
+                    s->lentLists = grown(s->lentLists);
+                    s->lentCapacity = capacity;
+                }
+                pdf_obj* copy = pdf_copy_array(ctx, list);
+                s->lentDicts[s->lent] = pdf_keep_obj(ctx, dict);
+                s->lentKeys[s->lent] = key;
+                s->lentLists[s->lent] = pdf_keep_obj(ctx, list);
+                ++s->lent;
+                pdf_dict_put_drop(ctx, dict, key, copy);
+            }
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, dict);
+    fz_catch(ctx) {}
+}
+
+// MuPDF's writer takes /ASCIIHexDecode off the head of a stream's filter
+// list (and the first decode parameters with it) in the very lists the
+// document holds, its copy of the stream's dictionary being shallow: the
+// document would then claim no hex coding over hex bytes, and every later
+// write, a save too, would copy that damage. Each list the write reaches
+// (every stream's, or the changed ones' for an update) is lent to it as a
+// copy of its own; putWriterStateBackC puts the document's own back.
+void lendListsC(fz_context* ctx, pdf_document* doc, WriterState* s, int changedOnly)
+{
+    const int saving = doc->save_in_progress;
+    doc->save_in_progress = 1; // changed in place, as the writer changes it
+    fz_try(ctx) {
+        const int objects = pdf_xref_len(ctx, doc);
+        for (int num = 1; num < objects; ++num)
+            if (!changedOnly || (doc->num_incremental_sections > 0 && pdf_xref_is_incremental(ctx, doc, num)))
+                lendListsOfC(ctx, doc, s, num);
+    }
+    fz_always(ctx) doc->save_in_progress = saving;
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
 // Puts back what keepWriterStateC kept and lets go of it. Never throws:
 // what cannot be put back stays as the write left it.
 void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
@@ -2120,6 +2191,7 @@ void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
     const int saving = doc->save_in_progress;
     doc->save_in_progress = 1;
     fz_try(ctx) {
+        for (int i = s->lent - 1; i >= 0; --i) pdf_dict_put(ctx, s->lentDicts[i], s->lentKeys[i], s->lentLists[i]);
         dropAddedObjectsC(ctx, doc, s);
         for (int i = s->changed - 1; i >= 0; --i) {
             pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, s->changedNums[i]);
@@ -2162,6 +2234,13 @@ void putWriterStateBackC(fz_context* ctx, pdf_document* doc, WriterState* s)
         pdf_drop_obj(ctx, s->keys[i]);
         pdf_drop_obj(ctx, s->values[i]);
     }
+    for (int i = 0; i < s->lent; ++i) {
+        pdf_drop_obj(ctx, s->lentDicts[i]);
+        pdf_drop_obj(ctx, s->lentLists[i]);
+    }
+    fz_free(ctx, s->lentDicts);
+    fz_free(ctx, s->lentKeys);
+    fz_free(ctx, s->lentLists);
     for (pdf_obj* item : s->idItems) pdf_drop_obj(ctx, item);
     pdf_drop_obj(ctx, s->id);
     pdf_drop_obj(ctx, s->trailer);
@@ -2253,16 +2332,16 @@ void markReachedC(fz_context* ctx, pdf_document* doc, int keepsEncryption, unsig
 
 namespace {
 
-// Makes each object that `reached` (of markReachedC) does not mark, and
-// `only` accepts, a free entry for the write alone (keepEntryC), marked in
-// `leftOut` (of `leftOutLength` bytes), if given.
+// Makes each object that `reached` (of markReachedC) does not mark a free
+// entry for the write alone (keepEntryC), marked in `leftOut` (of
+// `leftOutLength` bytes), if given.
 void freeUnreachedC(fz_context* ctx, pdf_document* doc, WriterState* s, const unsigned char* reached,
-                    bool (*only)(const pdf_xref_entry*), unsigned char* leftOut, int leftOutLength)
+                    unsigned char* leftOut, int leftOutLength)
 {
     const int objects = pdf_xref_len(ctx, doc);
     for (int num = 1; num < objects; ++num) {
         pdf_xref_entry* entry = reached[num] ? nullptr : pdf_get_xref_entry(ctx, doc, num);
-        if (entry && (entry->type == 'n' || entry->type == 'o') && (!only || only(entry))) {
+        if (entry && (entry->type == 'n' || entry->type == 'o')) {
             keepEntryC(ctx, s, num, entry);
             entry->type = 'f';
             if (leftOut && num < leftOutLength) leftOut[num] = 1;
@@ -2288,34 +2367,7 @@ void leaveOutUnreferencedC(fz_context* ctx, pdf_document* doc, WriterState* s, i
     fz_try(ctx) {
         reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(pdf_xref_len(ctx, doc)) + 1, 1));
         markReachedC(ctx, doc, keepsEncryption, reached);
-        freeUnreachedC(ctx, doc, s, reached, nullptr, leftOut, leftOutLength);
-    }
-    fz_always(ctx) fz_free(ctx, reached);
-    fz_catch(ctx) fz_rethrow(ctx);
-}
-
-bool ofHighestGeneration(const pdf_xref_entry* entry) { return entry->gen >= 65535; }
-
-// MuPDF's collection frees what nothing reaches, raising its generation by
-// one as it does every free entry's: an object of generation 65535 it frees
-// would be written with 65536. Such objects are freed here first, for the
-// write alone, so that capFreeGenerationsC caps them too; what is reached
-// here, the encryption dictionary with it, is all MuPDF reaches and more.
-void leaveOutHighestGenerationsC(fz_context* ctx, pdf_document* doc, WriterState* s)
-{
-    const int objects = pdf_xref_len(ctx, doc);
-    bool any = false;
-    for (int num = 1; num < objects && !any; ++num) {
-        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
-        any = entry && entry->type == 'n' && ofHighestGeneration(entry);
-    }
-    if (!any) return;
-    unsigned char* reached = nullptr;
-    fz_var(reached);
-    fz_try(ctx) {
-        reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(objects) + 1, 1));
-        markReachedC(ctx, doc, 1, reached);
-        freeUnreachedC(ctx, doc, s, reached, ofHighestGeneration, nullptr, 0);
+        freeUnreachedC(ctx, doc, s, reached, leftOut, leftOutLength);
     }
     fz_always(ctx) fz_free(ctx, reached);
     fz_catch(ctx) fz_rethrow(ctx);
@@ -2396,14 +2448,13 @@ void tableTrailerC(fz_context* ctx, pdf_document* doc)
 // it follows, a cross-reference stream after a stream and a table after a
 // table, so that a file of one kind stays one, whose next update MuPDF
 // writes too; the stream's object, which MuPDF adds to the document, is
-// taken out again. A write into memory (`intoMemory`: an export, a print,
-// a copy of pages) leaves out what nothing refers to without MuPDF's
-// collection (leaveOutUnreferencedC). The objects left out are marked in
+// taken out again. A whole file written without what nothing refers to
+// leaves it out without MuPDF's collection, which changes the objects it
+// keeps (leaveOutUnreferencedC). The objects left out are marked in
 // `leftOut` (see leaveOutUnreferencedC), and the trailer as written is
 // summed up in `trailer`.
-int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* options, int intoMemory,
-                   ByteSink* bytes, FileSink* file, unsigned char* leftOut, int leftOutLength, WrittenTrailer* trailer,
-                   FzError* err)
+int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* options, ByteSink* bytes,
+                   FileSink* file, unsigned char* leftOut, int leftOutLength, WrittenTrailer* trailer, FzError* err)
 {
     fz_output* out = nullptr;
     WriterState state = {};
@@ -2413,12 +2464,12 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
     fz_var(ok);
     fz_try(ctx) {
         keepWriterStateC(ctx, doc, &state);
-        if (intoMemory && opts.do_garbage && !opts.do_incremental) {
+        lendListsC(ctx, doc, &state, opts.do_incremental);
+        if (opts.do_garbage && !opts.do_incremental) {
             leaveOutUnreferencedC(ctx, doc, &state, opts.do_encrypt == PDF_ENCRYPT_KEEP, leftOut, leftOutLength);
             opts.do_garbage = 0;
         }
         if (!opts.do_incremental) {
-            if (opts.do_garbage) leaveOutHighestGenerationsC(ctx, doc, &state);
             capFreeGenerationsC(ctx, doc, &state);
         }
         if (opts.do_incremental) {
@@ -3877,22 +3928,253 @@ void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSi
     }
 }
 
+// What a write found of the document, and what puts it back as it was: the
+// document's state (DocumentState), each entry of its table, and a copy of
+// each object the file does not hold so (a change, a page made here, what
+// a repair read), with its stream's data; the others MuPDF reads again
+// alike from the file (readsAgainAlikeC).
+struct KeptEntry {
+    char type;
+    bool unread; // not read from the file yet
+    unsigned short gen;
+    std::int64_t ofs, stmOfs;
+    pdf_obj* value; // a copy, for an object held only in memory
+    fz_buffer* data;
+};
+
+// Keeps a copy of object `num`'s value and its stream's data in `kept`.
+// Throws (MuPDF).
+void keepValueC(fz_context* ctx, pdf_document* doc, int num, KeptEntry* kept)
+{
+    pdf_obj* obj = nullptr;
+    fz_var(obj);
+    fz_try(ctx) {
+        obj = pdf_load_object(ctx, doc, num);
+        kept->value = pdf_deep_copy_obj(ctx, obj);
+        kept->data = fz_keep_buffer(ctx, pdf_get_xref_entry(ctx, doc, num)->stm_buf);
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) {
+        // One that cannot be read stays so, whatever the write.
+        if (fz_caught(ctx) == FZ_ERROR_MEMORY) fz_rethrow(ctx);
+    }
+}
+
+// Fills `kept` (`count` entries, zeroed) from the document's table. Throws (MuPDF).
+void keepEntriesC(fz_context* ctx, pdf_document* doc, KeptEntry* kept, int count)
+{
+    const int encryption = encryptionNumberC(ctx, doc);
+    for (int num = 1; num < count; ++num) {
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (!entry) continue;
+        kept[num] = {entry->type, !entry->obj, entry->gen, entry->ofs, entry->stm_ofs, nullptr, nullptr};
+        if ((entry->type == 'n' || entry->type == 'o') && !readsAgainAlikeC(ctx, doc, num, entry, encryption))
+            keepValueC(ctx, doc, num, &kept[num]);
+    }
+}
+
+// Makes `live`, the document's object (which its pages and marks may hold
+// too), hold what `from` holds, in place; false where it cannot (no
+// dictionary or array, or not of `from`'s kind). Throws (MuPDF).
+bool refillC(fz_context* ctx, pdf_obj* live, pdf_obj* from)
+{
+    if (pdf_is_dict(ctx, live) && pdf_is_dict(ctx, from)) {
+        while (pdf_dict_len(ctx, live) > 0) {
+            pdf_obj* key = pdf_keep_obj(ctx, pdf_dict_get_key(ctx, live, pdf_dict_len(ctx, live) - 1));
+            fz_try(ctx) pdf_dict_del(ctx, live, key);
+            fz_always(ctx) pdf_drop_obj(ctx, key);
+            fz_catch(ctx) fz_rethrow(ctx);
+        }
+        for (int i = 0, n = pdf_dict_len(ctx, from); i < n; ++i)
+            pdf_dict_put(ctx, live, pdf_dict_get_key(ctx, from, i), pdf_dict_get_val(ctx, from, i));
+        return true;
+    }
+    if (pdf_is_array(ctx, live) && pdf_is_array(ctx, from)) {
+        while (pdf_array_len(ctx, live) > 0) pdf_array_delete(ctx, live, pdf_array_len(ctx, live) - 1);
+        for (int i = 0, n = pdf_array_len(ctx, from); i < n; ++i)
+            pdf_array_push(ctx, live, pdf_array_get(ctx, from, i));
+        return true;
+    }
+    return false;
+}
+
+// Puts entry `num` back as `kept` holds it: its place in the table, and its
+// value, from the copy kept or read again from the file. Throws (MuPDF).
+void putEntryBackC(fz_context* ctx, pdf_document* doc, int num, const KeptEntry* kept)
+{
+    pdf_xref_entry* entry = pdf_get_xref_entry_no_null(ctx, doc, num);
+    pdf_obj* from = nullptr;
+    fz_var(entry);
+    fz_var(from);
+    fz_try(ctx) {
+        if (entry->stm_buf != kept->data) {
+            fz_drop_buffer(ctx, entry->stm_buf);
+            entry->stm_buf = fz_keep_buffer(ctx, kept->data);
+        }
+        entry->type = kept->type;
+        entry->gen = kept->gen;
+        entry->ofs = kept->ofs;
+        entry->stm_ofs = kept->stmOfs;
+        pdf_obj* live = entry->obj;
+        if (kept->value) {
+            from = pdf_deep_copy_obj(ctx, kept->value);
+        } else if (live && (kept->type == 'n' || kept->type == 'o')) {
+            // Read again from the file, then poured into the object others hold.
+            entry->obj = nullptr;
+            fz_try(ctx) from = pdf_load_object(ctx, doc, num);
+            fz_always(ctx) {
+                entry = pdf_get_xref_entry_no_null(ctx, doc, num);
+                pdf_drop_obj(ctx, entry->obj);
+                entry->obj = live;
+            }
+            fz_catch(ctx) fz_rethrow(ctx);
+        } else if (kept->type != 'n' && kept->type != 'o') {
+            entry->obj = nullptr;
+            pdf_drop_obj(ctx, live);
+        }
+        if (from && !(live && refillC(ctx, live, from))) {
+            pdf_set_obj_parent(ctx, from, num);
+            entry->obj = pdf_keep_obj(ctx, from);
+            pdf_drop_obj(ctx, live);
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, from);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// Lets go of what the write read of the objects `kept` notes as not read
+// yet, where the file holds them so (releasableC): as they were, unread.
+void releaseReadC(fz_context* ctx, pdf_document* doc, const KeptEntry* kept, int count)
+{
+    fz_try(ctx) {
+        const int encryption = encryptionNumberC(ctx, doc);
+        for (int num = 1; num < std::min(count, pdf_xref_len(ctx, doc)); ++num) {
+            pdf_xref_entry* entry = kept[num].unread ? pdf_get_xref_entry(ctx, doc, num) : nullptr;
+            if (entry && releasableC(ctx, doc, num, entry, encryption)) {
+                pdf_drop_obj(ctx, entry->obj);
+                entry->obj = nullptr;
+            }
+        }
+    }
+    fz_catch(ctx) {}
+}
+
+// putEntryBackC over each object whose state differs from the one kept,
+// and each number past the `count` kept; a failure is in `err`.
+void putBackC(fz_context* ctx, pdf_document* doc, const KeptEntry* kept, int count, const std::uint64_t* before,
+              const std::uint64_t* after, int afterCount, FzError* err)
+{
+    const int saving = doc->save_in_progress;
+    doc->save_in_progress = 1; // changed in place: no change opens an update section
+    fz_try(ctx) {
+        static const KeptEntry none = {};
+        for (int num = 1; num < std::max(count, afterCount); ++num) {
+            const std::uint64_t was = num < count ? before[num] : 0, is = num < afterCount ? after[num] : 0;
+            if (was != is) putEntryBackC(ctx, doc, num, num < count ? &kept[num] : &none);
+        }
+    }
+    fz_always(ctx) doc->save_in_progress = saving;
+    fz_catch(ctx) captureError(ctx, err);
+}
+
+DocumentState documentState(PdfDocument::Impl& d, bool asStored)
+{
+    fz_context* ctx = pdfContext();
+    DocumentState state;
+    state.objects.assign(std::size_t(std::max(0, xrefLengthC(ctx, d.doc))), 0);
+    FzError err;
+    documentStateC(ctx, d.doc, asStored, state.objects.data(), int(state.objects.size()), &state.trailer, &err);
+    if (err.code)
+        throw PdfError(PdfErrorCode::unverifiedCopy,
+                       std::string("the document could not be read as it was written: ") + err.message);
+    while (!state.objects.empty() && state.objects.back() == 0) state.objects.pop_back();
+    return state;
+}
+
+// No write may change the document it writes: MuPDF's writer edits what it
+// shares with the document (see lendListsC, leaveOutUnreferencedC,
+// WriterState), and a change nobody foresaw would be written into every
+// later copy, judged by the read-back against the changed document itself.
+// Kept before the write, the document is held against what it became
+// after it; where it changed, it is put back as it was and the write is
+// refused as undecided, for the user to try again. Where it cannot be put
+// back, no later write continues from it (changedByWrite). The read-back
+// then judges the copy against the document as it was before the write.
+class KeptDocument {
+public:
+    explicit KeptDocument(PdfDocument::Impl& d)
+    {
+        if (d.changedByWrite)
+            throw PdfError(PdfErrorCode::changedSinceOpen,
+                           "an earlier write changed the document, and it could not be put back as it was");
+        state_ = documentState(d, true);
+        entries_.assign(state_.objects.size(), KeptEntry{});
+        fz_context* ctx = pdfContext();
+        FzError err;
+        keepC(ctx, d.doc, entries_.data(), int(entries_.size()), &err);
+        if (err.code)
+            throw PdfError(PdfErrorCode::unverifiedCopy,
+                           std::string("the document could not be kept as it was: ") + err.message);
+    }
+    ~KeptDocument()
+    {
+        for (const KeptEntry& entry : entries_) {
+            pdf_drop_obj(pdfContext(), entry.value);
+            fz_drop_buffer(pdfContext(), entry.data);
+        }
+    }
+    KeptDocument(const KeptDocument&) = delete;
+    KeptDocument& operator=(const KeptDocument&) = delete;
+
+    // Throws PdfError(unverifiedCopy) when the document is not as it was kept.
+    void checkUnchanged(PdfDocument::Impl& d) const
+    {
+        releaseReadC(pdfContext(), d.doc, entries_.data(), int(entries_.size()));
+        const DocumentState now = documentState(d, true);
+        if (now == state_) return;
+        FzError err;
+        putBackC(pdfContext(), d.doc, entries_.data(), int(entries_.size()), state_.objects.data(), now.objects.data(),
+                 int(now.objects.size()), &err);
+        pageTreeChanged(d);
+        try {
+            d.changedByWrite = err.code || documentState(d, true) != state_;
+        } catch (const PdfError&) {
+            d.changedByWrite = true;
+        }
+        throw PdfError(PdfErrorCode::unverifiedCopy,
+                       d.changedByWrite ? "writing changed the document, and it could not be put back as it was"
+                                        : "writing changed the document; it was put back as it was");
+    }
+
+private:
+    static void keepC(fz_context* ctx, pdf_document* doc, KeptEntry* kept, int count, FzError* err)
+    {
+        fz_try(ctx) keepEntriesC(ctx, doc, kept, count);
+        fz_catch(ctx) captureError(ctx, err);
+    }
+
+    DocumentState state_;
+    std::vector<KeptEntry> entries_;
+};
+
 // Writes the document into `file`, or into `bytes` without one (see
-// writeDocumentC for `intoMemory`), and reads what it wrote back
-// (readBackWritten). A failed write that the disk did not cause is tried
-// once more without compressing streams: some damaged streams cannot be
-// compressed again but can be copied.
-void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file, bool intoMemory,
+// writeDocumentC), and reads what it wrote back (readBackWritten), the
+// document left as it was (KeptDocument). A failed write that the disk did
+// not cause is tried once more without compressing streams: some damaged
+// streams cannot be compressed again but can be copied.
+void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes, FileSink* file,
                    const PdfSaveOptions& options)
 {
     fz_context* ctx = pdfContext();
     FzError err;
-    // What a write into memory leaves out is no object it meant to write.
-    std::vector<unsigned char> leftOut(intoMemory ? std::size_t(std::max(0, xrefLengthC(ctx, d.doc))) : 0);
+    // What a whole file leaves out is no object it meant to write.
+    const bool leavesOut = opts.do_garbage && !opts.do_incremental;
+    std::vector<unsigned char> leftOut(leavesOut ? std::size_t(std::max(0, xrefLengthC(ctx, d.doc))) : 0);
     const int leftOutLength = int(leftOut.size());
     WrittenTrailer trailer;
-    bool written =
-        writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &trailer, &err);
+    const KeptDocument kept(d);
+    bool written = writeDocumentC(ctx, d.doc, &opts, bytes, file, leftOut.data(), leftOutLength, &trailer, &err);
+    kept.checkUnchanged(d);
     if (!written && !opts.do_incremental && !(file && file->systemError)) {
         FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
@@ -3905,9 +4187,11 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
             bytes->failed = 0;
         }
         std::fill(leftOut.begin(), leftOut.end(), 0);
-        written = writeDocumentC(ctx, d.doc, &opts, intoMemory, bytes, file, leftOut.data(), leftOutLength, &trailer,
-                                 &retryErr);
+        written = writeDocumentC(ctx, d.doc, &opts, bytes, file, leftOut.data(), leftOutLength, &trailer, &retryErr);
+        kept.checkUnchanged(d);
     }
+    // A long document lets go again of what the state read.
+    releaseUnusedObjects(d);
     if (written) return readBackWritten(d, opts, bytes, file, options, std::move(leftOut), trailer);
     if (file && file->systemError)
         throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
@@ -3931,7 +4215,7 @@ QByteArray drawnInCopy(PdfDocument::Impl& d, const PdfSaveOptions& options)
     PdfSaveOptions asItIs;
     asItIs.compress = false;
     asItIs.readBack = false; // what is handed on is read back
-    writeDocument(d, writeOptions(asItIs), &sink, nullptr, true, asItIs);
+    writeDocument(d, writeOptions(asItIs), &sink, nullptr, asItIs);
     const std::shared_ptr<PdfDocument> copy = PdfDocument::openBytes(plain);
     if (d.passwordProtected && !copy->unlock(d.password))
         throw PdfError(PdfErrorCode::unopenableCopy, "the copy does not open with the document's password");
@@ -3971,7 +4255,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
                 throw PdfError(PdfErrorCode::io, std::string("cannot make a scratch file: ") + std::strerror(errno),
                                errno);
             FileSink sink{scratch.fd};
-            writeDocument(d, opts, nullptr, &sink, intoMemory, options);
+            writeDocument(d, opts, nullptr, &sink, options);
             struct stat info = {};
             ::fstat(scratch.fd, &info);
             bytes.resize(qsizetype(info.st_size));
@@ -3981,7 +4265,7 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
         }
         ByteSink sink{&bytes, 0};
         return orUpdate([&] {
-            writeDocument(d, opts, &sink, nullptr, intoMemory, options);
+            writeDocument(d, opts, &sink, nullptr, options);
             if (bytes.isEmpty()) throw PdfError(PdfErrorCode::general, "the document produced no data");
             return bytes;
         });
@@ -4083,7 +4367,7 @@ void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& opt
                 const pdf_write_options opts = prepareSave(*d, options, true, false, &incremental, updateAsked);
                 FileSink sink{fd};
                 try {
-                    writeDocument(*d, opts, nullptr, &sink, false, writing);
+                    writeDocument(*d, opts, nullptr, &sink, writing);
                     break;
                 } catch (const PdfError& error) {
                     // Written anew, the file does not read as the document:
@@ -4177,6 +4461,20 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     std::scoped_lock lock(d->mutex, copied->d->mutex);
     inheritOrigins(*copied->d, *d);
     return copied;
+}
+
+std::uint64_t documentDigest(const PdfDocument& doc)
+{
+    PdfDocument::Impl& d = doc.impl();
+    std::lock_guard lock(d.mutex);
+    if (d.locked) return 0;
+    readingSource(d, [&] { settleBeforeEditing(d); });
+    const DocumentState state = documentState(d, false);
+    releaseUnusedObjects(d);
+    objectdigest::Items items;
+    for (const std::uint64_t object : state.objects) items.add(object);
+    items.add(state.trailer);
+    return items.done();
 }
 
 } // namespace platform

@@ -364,4 +364,12 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// What the document holds, summed up: every object (its number, generation,
+// entries, and the bytes its stream stores) and the trailer's /Root, /Info,
+// /Encrypt and the first half of /ID. No write changes it: a save, a copy, an
+// export leave it as it was (a save by update reads the document again from
+// the bytes written, which hold it alike). Reads the rest of the file first;
+// 0 for a locked document.
+std::uint64_t documentDigest(const PdfDocument& doc);
+
 } // namespace platform

@@ -348,6 +348,9 @@ struct PdfDocument::Impl {
     // The pages out of the page tree now, by object: what an update of the
     // file leaves readable in its earlier version (removedPagesStayInFile).
     std::vector<PdfPageId> pagesOut;
+    // Whether a write changed the document and it could not be put back as
+    // it was (writeDocument): no later write continues from the changed one.
+    bool changedByWrite = false;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the
@@ -662,6 +665,23 @@ class MappedFile;
 // references from the trailer reaches, as MuPDF's garbage collection does
 // (the encryption dictionary only with `keepsEncryption`). Throws (MuPDF).
 void markReachedC(fz_context* ctx, pdf_document* doc, int keepsEncryption, unsigned char* reached);
+// What the document holds, object by object: each object's kind of entry,
+// generation and value, and its stream's data, by number (0 for none), and
+// the trailer's entries that name the document. `asStored`, as the
+// document stores them (a stream's storage keys and stored bytes): no write
+// may change that (writeDocument), as MuPDF's writer edits what it shares
+// with the document it writes. Else as readers take them (the data
+// decoded): what a save by update reads again from the bytes it wrote.
+struct DocumentState {
+    std::vector<std::uint64_t> objects; // without the 0s after the last object
+    std::uint64_t trailer = 0;
+    bool operator==(const DocumentState&) const = default;
+};
+// Sums up objects 1 to `count` - 1 of `doc` into `objects` (`count` long)
+// and its trailer into `*trailer`; a failure is in `err`.
+void documentStateC(fz_context* ctx, pdf_document* doc, int asStored, std::uint64_t* objects, int count,
+                    std::uint64_t* trailer, FzError* err);
+
 // Sums up the trailer's /Root, /Info and /ID as the writer holds them at the
 // end of a write into `*trailer`, if given. Throws (MuPDF).
 void writtenTrailerC(fz_context* ctx, pdf_document* doc, WrittenTrailer* trailer);

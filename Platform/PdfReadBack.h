@@ -73,6 +73,15 @@ struct PdfWriteIntent {
     // How the engine holds stream `num`'s data stored (objectdigest::ofStorage):
     // a stream the readers decode otherwise is judged by its stored bytes.
     std::function<std::optional<objectdigest::Digest>(int num)> storage;
+    // Stream `num`'s stored data with the /ASCIIHexDecode at the head of its
+    // filters taken off, and how it is stored then, as the engine's writer
+    // takes it off when it compresses a stream: the data a copy stores where
+    // it cannot be decoded whole (an image's own coding after the hex).
+    // None for a stream whose filters do not start so.
+    struct Unhexed {
+        objectdigest::Digest storage = 0, data = 0;
+    };
+    std::function<std::optional<Unhexed>(int num)> unhexed;
     // The objects the change made or changed since the file was read, which
     // the write meant to write unless `written` says it left one out.
     std::vector<int> changed;

@@ -24,8 +24,9 @@ digest::Digest nameDigest(const char* name, int* undecidable)
 }
 
 // Sums up `obj` as PdfObjectDigest.h says; references are not followed.
-// Throws (MuPDF).
-digest::Digest digestC(fz_context* ctx, pdf_obj* obj, int depth, int stream, int* undecidable)
+// `whole` counts what a writer sets anew too (a stream's storage keys, the
+// catalog's /Extensions). Throws (MuPDF).
+digest::Digest digestC(fz_context* ctx, pdf_obj* obj, int depth, int stream, int* undecidable, bool whole = false)
 {
     if (depth > digest::depthLimit) return digest::ofDeep();
     if (depth > 0 && pdf_is_indirect(ctx, obj)) return digest::ofReference(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj));
@@ -38,7 +39,8 @@ digest::Digest digestC(fz_context* ctx, pdf_obj* obj, int depth, int stream, int
     if (pdf_is_array(ctx, obj)) {
         digest::Items items;
         const int n = pdf_array_len(ctx, obj);
-        for (int i = 0; i < n; ++i) items.add(digestC(ctx, pdf_array_get(ctx, obj, i), depth + 1, 0, undecidable));
+        for (int i = 0; i < n; ++i)
+            items.add(digestC(ctx, pdf_array_get(ctx, obj, i), depth + 1, 0, undecidable, whole));
         return items.done();
     }
     if (pdf_is_dict(ctx, obj)) {
@@ -48,11 +50,11 @@ digest::Digest digestC(fz_context* ctx, pdf_obj* obj, int depth, int stream, int
         for (int i = 0; i < n; ++i) {
             const char* key = pdf_to_name(ctx, pdf_dict_get_key(ctx, obj, i));
             pdf_obj* value = pdf_dict_get_val(ctx, obj, i);
-            if (stream && digest::isStorageKey(key)) continue;
-            if (catalog && digest::isWritersCatalogKey(key)) continue;
+            if (!whole && stream && digest::isStorageKey(key)) continue;
+            if (!whole && catalog && digest::isWritersCatalogKey(key)) continue;
             if (!pdf_is_indirect(ctx, value) && pdf_is_null(ctx, value)) continue;
             nameDigest(key, undecidable);
-            entries.add(key, digestC(ctx, value, depth + 1, 0, undecidable));
+            entries.add(key, digestC(ctx, value, depth + 1, 0, undecidable, whole));
         }
         const digest::Digest dictionary = entries.done();
         return stream ? digest::ofStream(dictionary) : dictionary;
@@ -180,6 +182,70 @@ digest::Digest heldStorageC(fz_context* ctx, pdf_document* doc, int num, int* re
     return storage;
 }
 
+// Stream `num`'s stored data with the /ASCIIHexDecode at the head of its
+// filter list taken off, and how it is stored then, as MuPDF's writer takes
+// it off (PdfWriteIntent::unhexed), summed up into `*storage` and `*data`;
+// 0 where its filters do not start so, or its data does not read. The list
+// left, and its decode parameters', count as ofStorage counts them.
+int unhexedC(fz_context* ctx, pdf_document* doc, int num, digest::Digest* storage, digest::Digest* data)
+{
+    pdf_obj* obj = nullptr;
+    pdf_obj* lists[2] = {};
+    fz_stream* raw = nullptr;
+    fz_stream* stm = nullptr;
+    int found = 0;
+    fz_var(obj);
+    fz_var(raw);
+    fz_var(stm);
+    fz_var(found);
+    fz_try(ctx) {
+        if (num > 0 && num < pdf_xref_len(ctx, doc) && pdf_obj_num_is_stream(ctx, doc, num)) {
+            obj = pdf_load_object(ctx, doc, num);
+            pdf_obj* filters = pdf_dict_get(ctx, obj, PDF_NAME(Filter));
+            found = pdf_is_array(ctx, filters)
+                    && pdf_name_eq(ctx, pdf_array_get(ctx, filters, 0), PDF_NAME(ASCIIHexDecode));
+        }
+        if (found) {
+            digest::Digest values[2] = {};
+            int cut = 0;
+            for (int i = 0; i < 2; ++i) {
+                pdf_obj* list = pdf_dict_get(ctx, obj, i == 0 ? PDF_NAME(Filter) : PDF_NAME(DecodeParms));
+                if (!pdf_is_array(ctx, list)) {
+                    values[i] = list && !pdf_is_null(ctx, list) ? digestC(ctx, list, 1, 0, &cut) : 0;
+                    continue;
+                }
+                lists[i] = pdf_new_array(ctx, doc, pdf_array_len(ctx, list));
+                for (int k = 1, n = pdf_array_len(ctx, list); k < n; ++k)
+                    pdf_array_push(ctx, lists[i], pdf_array_get(ctx, list, k));
+                pdf_obj* value = lists[i];
+                if (digest::isLoneItem(pdf_array_len(ctx, value))) value = pdf_array_get(ctx, value, 0);
+                values[i] =
+                    pdf_array_len(ctx, lists[i]) == 0 || pdf_is_null(ctx, value) ? 0 : digestC(ctx, value, 1, 0, &cut);
+            }
+            *storage = digest::ofStorage(values[0], values[1]);
+            const pdf_xref_entry* entry = pdf_cache_object(ctx, doc, num);
+            raw = entry->stm_buf ? fz_open_buffer(ctx, entry->stm_buf) : pdf_open_raw_stream_number(ctx, doc, num);
+            stm = fz_open_ahxd(ctx, raw);
+            digest::Data bytes;
+            for (;;) {
+                const size_t n = fz_available(ctx, stm, 1 << 16);
+                if (n == 0) break;
+                bytes.add(stm->rp, n);
+                stm->rp += n;
+            }
+            *data = bytes.done();
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_stream(ctx, stm);
+        fz_drop_stream(ctx, raw);
+        for (pdf_obj* list : lists) pdf_drop_obj(ctx, list);
+        pdf_drop_obj(ctx, obj);
+    }
+    fz_catch(ctx) found = 0;
+    return found;
+}
+
 // Whether object `num` is one a change made or changed since the file was
 // read: one of the document's update section, which the engine writes as it
 // holds it.
@@ -218,7 +284,82 @@ int holdsC(fz_context* ctx, pdf_document* doc, int num, int gen)
     return holds;
 }
 
+// The state of object `num` (DocumentState): its kind of entry and
+// generation, its whole value and the bytes its stream stores, or, unless
+// `asStored`, its value but for how its stream is stored and the data
+// decoded; 0 for a number under which the document holds none, and for the
+// tables and object streams a file is written in, which hold none of it.
+// Throws (MuPDF).
+digest::Digest objectStateC(fz_context* ctx, pdf_document* doc, int num, int asStored)
+{
+    const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+    if (!entry || (entry->type != 'n' && entry->type != 'o')) return 0;
+    digest::Items items;
+    // Readers take an object of an object stream for one of generation 0,
+    // wherever it is written; MuPDF notes its place in the stream there.
+    if (asStored) items.add(digest::ofInteger(entry->type));
+    items.add(digest::ofInteger(asStored || entry->type == 'n' ? entry->gen : 0));
+    // One not read yet is as the file holds it, which no write changes.
+    if (asStored && !entry->obj && !entry->stm_buf) {
+        items.add(digest::ofInteger(entry->ofs));
+        return items.done();
+    }
+    pdf_obj* obj = nullptr;
+    int structural = 0;
+    fz_var(obj);
+    fz_var(items);
+    fz_var(structural);
+    fz_try(ctx) obj = pdf_load_object(ctx, doc, num);
+    fz_catch(ctx) {
+        if (fz_caught(ctx) == FZ_ERROR_MEMORY) fz_rethrow(ctx);
+        obj = nullptr; // one MuPDF cannot read counts alike while it stays so
+    }
+    fz_try(ctx) {
+        int cut = 0;
+        const int stream = obj && pdf_obj_num_is_stream(ctx, doc, num);
+        pdf_obj* type = stream ? pdf_dict_get(ctx, obj, PDF_NAME(Type)) : nullptr;
+        structural = pdf_name_eq(ctx, type, PDF_NAME(XRef)) || pdf_name_eq(ctx, type, PDF_NAME(ObjStm));
+        items.add(obj ? digestC(ctx, obj, 0, stream, &cut, asStored) : digest::ofString("unreadable"));
+        const pdf_xref_entry* held = stream && !structural ? pdf_get_xref_entry(ctx, doc, num) : nullptr;
+        if (held && asStored && !held->stm_buf) {
+            // Bytes of the file, which no write changes: where they lie.
+            items.add(digest::ofInteger(held->stm_ofs));
+        } else if (held) {
+            int read = 0;
+            const digest::Digest data = heldDataC(ctx, doc, num, !asStored, &read);
+            items.add(read ? data : digest::ofString("unreadable data"));
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, obj);
+    fz_catch(ctx) fz_rethrow(ctx);
+    return structural ? 0 : items.done();
+}
+
+// The trailer's entries that name the document (DocumentState). Throws (MuPDF).
+digest::Digest trailerStateC(fz_context* ctx, pdf_document* doc)
+{
+    pdf_obj* trailer = pdf_trailer(ctx, doc);
+    digest::Entries entries;
+    int cut = 0;
+    for (pdf_obj* key : {PDF_NAME(Root), PDF_NAME(Info), PDF_NAME(Encrypt)})
+        if (pdf_obj* value = pdf_dict_get(ctx, trailer, key))
+            entries.add(pdf_to_name(ctx, key), digestC(ctx, value, 1, 0, &cut, true));
+    pdf_obj* id = pdf_dict_get(ctx, trailer, PDF_NAME(ID));
+    if (pdf_array_len(ctx, id) > 0) entries.add("ID", digestC(ctx, pdf_array_get(ctx, id, 0), 1, 0, &cut, true));
+    return entries.done();
+}
+
 } // namespace
+
+void documentStateC(fz_context* ctx, pdf_document* doc, int asStored, std::uint64_t* objects, int count,
+                    std::uint64_t* trailer, FzError* err)
+{
+    fz_try(ctx) {
+        for (int num = 1; num < count; ++num) objects[num] = objectStateC(ctx, doc, num, asStored);
+        *trailer = trailerStateC(ctx, doc);
+    }
+    fz_catch(ctx) captureError(ctx, err);
+}
 
 void writtenTrailerC(fz_context* ctx, pdf_document* doc, WrittenTrailer* trailer)
 {
@@ -332,6 +473,11 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
         const digest::Digest data = heldDataC(pdfContext(), doc, num, decoded, &read);
         if (!read) return std::nullopt;
         return data;
+    };
+    meant.unhexed = [doc](int num) -> std::optional<PdfWriteIntent::Unhexed> {
+        PdfWriteIntent::Unhexed unhexed;
+        if (!unhexedC(pdfContext(), doc, num, &unhexed.storage, &unhexed.data)) return std::nullopt;
+        return unhexed;
     };
     meant.storage = [doc](int num) -> std::optional<digest::Digest> {
         int read = 0;

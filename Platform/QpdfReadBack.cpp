@@ -387,7 +387,7 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
             if (!decodes(pdf, handle, &object)) {
                 object.undecodable = true;
                 object.data = storedData(handle);
-            } else if (object.decoded) {
+            } else {
                 object.storage = storageOf(handle, walk);
             }
         }

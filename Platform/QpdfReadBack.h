@@ -75,10 +75,11 @@ struct ReadBackObject {
     bool hasContent = false;
     bool decoded = false;
     objectdigest::Digest content = 0;
-    // A decoded stream's data as stored (objectdigest::Data), and how
-    // (objectdigest::ofStorage): where readers decode a filter otherwise (a
-    // last row of a predictor cut short), a stream that stores the engine's
-    // very bytes, so, reads as the engine's does in every reader.
+    // A decoded stream's data as stored (objectdigest::Data): where readers
+    // decode a filter otherwise (a last row of a predictor cut short), a
+    // stream that stores the engine's very bytes, so, reads as the engine's
+    // does in every reader. And how a stream with content is stored
+    // (objectdigest::ofStorage).
     objectdigest::Digest stored = 0;
     objectdigest::Digest storage = 0;
 };

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QColor>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -709,6 +711,41 @@ std::vector<std::string> textPageObjects(const std::string& words, const std::st
             "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> "
             ">> >>",
             pdfStream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"), font};
+}
+
+QByteArray hexCodedPdf(const std::string& words, const std::string& filters)
+{
+    const auto hex = [](const QByteArray& bytes) { return bytes.toHex().toStdString() + ">"; };
+    const auto flate = [](const QByteArray& bytes) { return qCompress(bytes).mid(4); }; // without Qt's length
+    QImage bars(48, 8, QImage::Format_RGB888);
+    for (int x = 0; x < 48; ++x)
+        for (int y = 0; y < 8; ++y) bars.setPixelColor(x, y, QColor::fromHsv(x / 8 * 60, 255, 255));
+    QByteArray rows, imageData, imageKeys;
+    for (int y = 0; y < 8; ++y)
+        rows += QByteArray(1, '\0') + QByteArray(reinterpret_cast<const char*>(bars.constScanLine(y)), 144);
+    const std::string content = "q 260 0 0 80 20 190 cm /Im1 Do Q BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET";
+    std::string contentData = hex(QByteArray::fromStdString(content)), contentFilters = "[/ASCIIHexDecode]";
+    if (filters == "[/ASCIIHexDecode /DCTDecode]") {
+        QBuffer jpeg(&imageData);
+        jpeg.open(QIODevice::WriteOnly);
+        bars.save(&jpeg, "JPG", 95);
+    } else if (filters == "[/ASCIIHexDecode /FlateDecode]") {
+        imageData = flate(rows);
+        imageKeys = " /DecodeParms [null << /Predictor 15 /Colors 3 /Columns 48 >>]";
+        contentData = hex(flate(QByteArray::fromStdString(content)));
+        contentFilters = filters;
+    } else {
+        for (int y = 0; y < 8; ++y) imageData += rows.mid(y * 145 + 1, 144);
+    }
+    auto objects = textPageObjects(words);
+    objects[2] = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R /Resources << /Font << /F1 5 "
+                 "0 R >> /XObject << /Im1 6 0 R >> >> >>";
+    objects[3] = pdfStream("/Filter " + contentFilters, contentData);
+    objects.push_back(pdfStream("/Type /XObject /Subtype /Image /Width 48 /Height 8 /ColorSpace /DeviceRGB "
+                                "/BitsPerComponent 8 /Filter "
+                                    + filters + imageKeys.toStdString(),
+                                hex(imageData)));
+    return writePdf(objects);
 }
 
 QByteArray longFontNamePdf(const std::string& words, bool inPage)

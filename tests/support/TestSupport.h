@@ -186,6 +186,14 @@ std::vector<std::string> textPageObjects(const std::string& words,
                                          const std::string& font = "<< /Type /Font /Subtype /Type1 /BaseFont "
                                                                    "/Helvetica >>");
 
+// A one-page PDF as older producers write it, whose content stream and
+// image (rainbow bars) are stored through `filters`, a list that starts with
+// /ASCIIHexDecode: "[/ASCIIHexDecode]", "[/ASCIIHexDecode /FlateDecode]"
+// (with a predictor's decode parameters for the image) or
+// "[/ASCIIHexDecode /DCTDecode]" (the image a JPEG, the content hex alone).
+// The page shows `words` above the bars, both above the corner addMark uses.
+QByteArray hexCodedPdf(const std::string& words, const std::string& filters);
+
 // A one-page PDF as textPageObjects makes it whose font is named with 145
 // bytes, longer than MuPDF keeps (poppler and qpdf read it): in a resources
 // dictionary of its own (object 6), which the page shares, or, when
