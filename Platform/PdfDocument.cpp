@@ -3925,6 +3925,10 @@ void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSi
     } catch (const PdfError& error) {
         if (error.code() == PdfErrorCode::unverifiedCopy && options.unverifiedAccepted) return;
         throw;
+    } catch (const std::bad_alloc&) {
+        // The check ran short of memory: no verdict on the copy.
+        if (options.unverifiedAccepted) return;
+        throw PdfError(PdfErrorCode::unverifiedCopy, "the written file could not be read back: out of memory");
     }
 }
 
@@ -4175,8 +4179,8 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
     const KeptDocument kept(d);
     bool written = writeDocumentC(ctx, d.doc, &opts, bytes, file, leftOut.data(), leftOutLength, &trailer, &err);
     kept.checkUnchanged(d);
+    FzError retryErr;
     if (!written && !opts.do_incremental && !(file && file->systemError)) {
-        FzError retryErr;
         opts.do_compress = opts.do_compress_images = opts.do_compress_fonts = 0;
         if (file) {
             if (::ftruncate(file->fd, 0) != 0)
@@ -4196,6 +4200,13 @@ void writeDocument(PdfDocument::Impl& d, pdf_write_options opts, ByteSink* bytes
     if (file && file->systemError)
         throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(file->systemError),
                        file->systemError);
+    // Out of memory, the engine could not write the document: no damage of
+    // its. zlib fails only so where MuPDF compresses a stream.
+    const auto starved = [](const FzError& e) {
+        return e.code == FZ_ERROR_MEMORY || std::strstr(e.message, "cannot deflate");
+    };
+    if (starved(err) || starved(retryErr) || (bytes && bytes->failed))
+        throw PdfError(PdfErrorCode::io, "not enough memory to write the document", ENOMEM);
     throwIfFailed(err, PdfErrorCode::general);
 }
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <sys/mman.h>
@@ -25,6 +27,15 @@ PdfError unverified(const std::string& why)
 }
 
 std::string objectName(int num) { return "object " + std::to_string(num); }
+
+// How often a read that the machine starved (of memory, of threads) is tried
+// again before the check is undecided, and the pause before each: none
+// before the first, which reads alone, beside no other reader.
+constexpr int retries = 3;
+void waitForTheMachine(int again)
+{
+    if (again > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250) * again * again);
+}
 
 // Whether decoded stream `object` stores the very bytes the engine holds
 // stored for it, stored so: what the engine decodes otherwise than the
@@ -56,8 +67,14 @@ MappedFile::MappedFile(int fd)
     if (::fstat(fd, &info) != 0) throw unverified(std::strerror(errno));
     size_ = std::size_t(info.st_size);
     if (size_ == 0) return;
-    void* at = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd, 0);
-    if (at == MAP_FAILED) throw unverified(std::strerror(errno));
+    void* at = MAP_FAILED;
+    for (int again = 0; at == MAP_FAILED; ++again) {
+        at = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd, 0);
+        // Memory the machine is short of may come free.
+        if (at == MAP_FAILED && ((errno != ENOMEM && errno != EAGAIN) || again == retries))
+            throw unverified(std::strerror(errno));
+        if (at == MAP_FAILED) waitForTheMachine(again + 1);
+    }
     data_ = static_cast<const char*>(at);
 }
 
@@ -86,8 +103,10 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
         throw unfaithful("the update does not follow the file's own bytes");
     ReadBackReport report = qpdf->read(request);
     // A reader that failed otherwise than over the file (memory or a thread
-    // the busy machine refused it) reads it once more, on this thread alone.
-    if (report.undecided) {
+    // the busy machine refused it) reads it again, on this thread alone, and
+    // then after pauses for the machine to let go of what it holds.
+    for (int again = 0; report.undecided && again < retries; ++again) {
+        waitForTheMachine(again);
         request.alone = true;
         report = qpdf->read(request);
     }
@@ -146,14 +165,25 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
 
     const bool pagesNeedRepair = report.pages < 0 || !report.pageFailure.empty();
     if (!failing.empty() || pagesNeedRepair) {
-        // The original's own damage is no fault of the copy.
+        // The original's own damage is no fault of the copy. A reader that
+        // failed otherwise than over that file (memory, a thread) decides
+        // nothing of it: it reads once more, then the check is undecided.
+        const auto failuresOf = [&](ReadBackBytes file, const std::string& password) {
+            OriginalFailures failures = qpdf->failuresOf(file, password);
+            for (int again = 0; failures.undecided && again < retries; ++again) {
+                waitForTheMachine(again);
+                failures = qpdf->failuresOf(file, password);
+            }
+            if (failures.undecided) throw unverified("the file it was written from could not be read to judge it");
+            return failures;
+        };
         const OriginalFailures original =
-            meant.original.data ? qpdf->failuresOf(meant.original, meant.originalPassword) : OriginalFailures{};
+            meant.original.data ? failuresOf(meant.original, meant.originalPassword) : OriginalFailures{};
         std::vector<OriginalFailures> ancestors;
         const auto inAncestors = [&](const ReadBackObject& object) {
             if (!object.undecodable) return false;
             if (ancestors.empty())
-                for (const ReadBackBytes& bytes : meant.ancestors) ancestors.push_back(qpdf->failuresOf(bytes, {}));
+                for (const ReadBackBytes& bytes : meant.ancestors) ancestors.push_back(failuresOf(bytes, {}));
             return std::any_of(ancestors.begin(), ancestors.end(),
                                [&](const OriginalFailures& a) { return a.streams.count(object.data) > 0; });
         };

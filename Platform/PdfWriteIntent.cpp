@@ -79,7 +79,10 @@ digest::Digest heldDigestC(fz_context* ctx, pdf_document* doc, int num, int* hel
         }
         if (*held) {
             fz_try(ctx) obj = pdf_load_object(ctx, doc, num);
-            fz_catch(ctx) obj = nullptr;
+            fz_catch(ctx) {
+                if (fz_caught(ctx) == FZ_ERROR_MEMORY) fz_rethrow(ctx); // no reading of the object
+                obj = nullptr;
+            }
             result = obj ? digestC(ctx, obj, 0, pdf_obj_num_is_stream(ctx, doc, num), undecidable) : digest::ofNull();
         }
     }
@@ -460,7 +463,8 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
         FzError err;
         int held = 0, cut = 0;
         const digest::Digest digest = heldDigestC(ctx, doc, num, &held, &cut, &err);
-        throwIfFailed(err);
+        // What the document holds could not be read: no verdict on the copy.
+        throwIfFailed(err, PdfErrorCode::unverifiedCopy);
         *undecidable = cut != 0;
         if (!held) return std::nullopt;
         return digest;

@@ -28,11 +28,38 @@ namespace {
 namespace digest = objectdigest;
 using Table = std::map<QPDFObjGen, QPDFXRefEntry>;
 
+// Whether libqpdf's message tells of a reader that ran short of memory or
+// threads: it takes what failed so for damage, warns of it and reads null
+// in its place, or fails over what that null left out ("unable to find
+// /Root dictionary" after the catalog could not be read).
+bool starved(const std::string& message)
+{
+    for (const char* sign : {"bad_alloc", "Cannot allocate memory", "Resource temporarily unavailable"})
+        if (message.find(sign) != std::string::npos) return true;
+    return false;
+}
+
+// What a reader that ran short throws: no verdict on the file.
+struct Starved : std::exception {
+    const char* what() const noexcept override { return "the reader ran short of memory"; }
+};
+
+// libqpdf's warnings since it was last asked; throws Starved when one tells
+// of a reader that ran short.
+std::vector<QPDFExc> takeWarnings(QPDF& pdf)
+{
+    std::vector<QPDFExc> warnings = pdf.getWarnings();
+    for (const QPDFExc& warning : warnings)
+        if (starved(warning.what())) throw Starved();
+    return warnings;
+}
+
 // Damage libqpdf reports as such; anything else it throws is no verdict.
 bool isDamage(const std::exception& e)
 {
-    return dynamic_cast<const QPDFExc*>(&e)
-           || (dynamic_cast<const std::runtime_error*>(&e) && !dynamic_cast<const std::system_error*>(&e));
+    return (dynamic_cast<const QPDFExc*>(&e)
+            || (dynamic_cast<const std::runtime_error*>(&e) && !dynamic_cast<const std::system_error*>(&e)))
+           && !starved(e.what());
 }
 
 // A file read by libqpdf: strictly, or by rebuilding its table where it
@@ -42,13 +69,20 @@ std::unique_ptr<QPDF> opened(ReadBackBytes file, const std::string& password, bo
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     pdf->setAttemptRecovery(rebuild);
-    pdf->processMemoryFile("written file", file.data, file.size, password.empty() ? nullptr : password.c_str());
+    try {
+        pdf->processMemoryFile("written file", file.data, file.size, password.empty() ? nullptr : password.c_str());
+    } catch (const std::bad_alloc&) {
+        // Out of memory, libqpdf's destructor allocates too, and would end
+        // the program: the reader is let go of, not destroyed.
+        static_cast<void>(pdf.release());
+        throw;
+    }
     return pdf;
 }
 
 std::string firstWarning(QPDF& pdf)
 {
-    const std::vector<QPDFExc> warnings = pdf.getWarnings();
+    const std::vector<QPDFExc> warnings = takeWarnings(pdf);
     return warnings.empty() ? std::string() : warnings.front().what();
 }
 
@@ -56,7 +90,7 @@ std::string firstWarning(QPDF& pdf)
 std::set<std::string> warningsOf(QPDF& pdf)
 {
     std::set<std::string> messages;
-    for (const QPDFExc& warning : pdf.getWarnings()) messages.insert(warning.getMessageDetail());
+    for (const QPDFExc& warning : takeWarnings(pdf)) messages.insert(warning.getMessageDetail());
     return messages;
 }
 
@@ -118,6 +152,8 @@ struct Original {
     std::set<std::string> warnings; // as it opened
 };
 
+// The original, or none where it does not open; what libqpdf throws
+// otherwise than over damage passes on.
 std::optional<Original> readOriginal(ReadBackBytes file, const std::string& password)
 {
     if (!file.data) return std::nullopt;
@@ -131,7 +167,9 @@ std::optional<Original> readOriginal(ReadBackBytes file, const std::string& pass
             original.table = original.pdf->getXRefTable();
             original.extents.emplace(file, original.table);
             return original;
-        } catch (const std::exception&) {}
+        } catch (const std::exception& e) {
+            if (!isDamage(e)) throw;
+        }
     }
     return std::nullopt;
 }
@@ -256,7 +294,7 @@ bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullpt
         bool attempted = false;
         const bool ok = stream.pipeStreamData(object ? static_cast<Pipeline*>(&data) : &discard, &attempted, 0,
                                               qpdf_dl_generalized, true, false);
-        if (!ok || !pdf.getWarnings().empty()) return false;
+        if (!ok || !takeWarnings(pdf).empty()) return false;
         if (object) {
             object->hasContent = true;
             object->decoded = attempted;
@@ -269,7 +307,7 @@ bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullpt
         }
         return true;
     } catch (const std::exception& e) {
-        pdf.getWarnings();
+        takeWarnings(pdf);
         if (!isDamage(e)) throw;
         return false;
     }
@@ -280,7 +318,8 @@ digest::Digest storedData(QPDFObjectHandle stream)
     try {
         const std::shared_ptr<Buffer> data = stream.getRawStreamData();
         return digest::ofString(std::string_view(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (!isDamage(e)) throw;
         return digest::ofNull();
     }
 }
@@ -313,10 +352,12 @@ bool sameAsOriginal(const QPDFObjGen& og, const QPDFXRefEntry& entry, const Exte
 void readPages(QPDF& pdf, int* pages, std::string* failure)
 {
     try {
-        pdf.getWarnings();
+        takeWarnings(pdf);
         *pages = int(pdf.getAllPages().size());
         *failure = firstWarning(pdf);
     } catch (const std::exception& e) {
+        takeWarnings(pdf);
+        if (!isDamage(e)) throw;
         *pages = -1;
         *failure = e.what();
     }
@@ -374,10 +415,10 @@ bool storesCopiedData(QPDFObjectHandle stream, Walk& walk, const StoredData* cop
 void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& object, const StoredData* copied)
 {
     try {
-        pdf.getWarnings();
+        takeWarnings(pdf);
         QPDFObjectHandle handle = pdf.getObject(og);
         handle.getTypeCode(); // parses it
-        if (!pdf.getWarnings().empty()) {
+        if (!takeWarnings(pdf).empty()) {
             object.unparsed = true;
             return;
         }
@@ -392,7 +433,7 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
             }
         }
     } catch (const std::exception& e) {
-        pdf.getWarnings();
+        takeWarnings(pdf);
         if (!isDamage(e)) throw;
         object.unparsed = true;
     }
@@ -484,6 +525,7 @@ ReadBackReport read(const ReadBackRequest& request)
         try {
             pdf = opened(request.copy, request.password, false);
         } catch (const QPDFExc& e) {
+            if (starved(e.what())) throw;
             report.failure = e.what();
             if (e.getErrorCode() == qpdf_e_password) {
                 report.wrongPassword = true;
@@ -514,7 +556,9 @@ ReadBackReport read(const ReadBackRequest& request)
                 report.failure = "the file opens without its password";
                 report.opensWithoutPassword = true;
                 return report;
-            } catch (const QPDFExc&) {}
+            } catch (const QPDFExc& e) {
+                if (starved(e.what())) throw;
+            }
         }
 
         const Table table = pdf->getXRefTable();
@@ -574,17 +618,17 @@ OriginalFailures failuresOf(ReadBackBytes file, const std::string& password)
         QPDF& pdf = *original->pdf;
         for (const auto& [og, entry] : original->table) {
             try {
-                pdf.getWarnings();
+                takeWarnings(pdf);
                 QPDFObjectHandle handle = pdf.getObject(og);
                 handle.getTypeCode();
-                if (!pdf.getWarnings().empty()) {
+                if (!takeWarnings(pdf).empty()) {
                     failures.objects.insert(og.getObj());
                 } else if (handle.isStream() && !decodes(pdf, handle)) {
                     failures.objects.insert(og.getObj());
                     failures.streams.insert(storedData(handle));
                 }
             } catch (const std::exception& e) {
-                pdf.getWarnings();
+                takeWarnings(pdf);
                 if (!isDamage(e)) throw;
                 failures.objects.insert(og.getObj());
             }
@@ -594,8 +638,9 @@ OriginalFailures failuresOf(ReadBackBytes file, const std::string& password)
         readPages(pdf, &pages, &failure);
         failures.pagesNeedRepair = original->rebuilt || pages < 0 || !failure.empty();
         failures.read = true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         failures = {};
+        failures.undecided = !isDamage(e);
     }
     return failures;
 }

@@ -104,6 +104,7 @@ struct ReadBackReport {
 // What a file a copy was written from cannot read itself without repair.
 struct OriginalFailures {
     bool read = false;                                // whether it opened at all
+    bool undecided = false;                           // the reader failed otherwise than over damage
     bool pagesNeedRepair = false;                     // its page tree reads only with repair
     std::unordered_set<int> objects;                  // objects that do not parse or decode
     std::unordered_set<objectdigest::Digest> streams; // the stored data of streams that do not decode

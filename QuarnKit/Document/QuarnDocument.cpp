@@ -130,7 +130,7 @@ const char* DocumentError::message(Code code)
                "other programs would show it otherwise. Nothing was written; the file stays as it was.";
     case Code::fileWriteUnverifiedCopy:
         return "ravlen couldn't read the new file back to check it, so it didn't put it in place. Nothing was "
-               "written; the file stays as it was.";
+               "written; the file stays as it was. Try again in a moment: the computer may have been too busy.";
     case Code::fileWriteSignedRewrite:
         return "This PDF is signed, and ravlen can't add your changes after the signed part of the file, which is "
                "what keeps a signature valid: saving over it would write it anew and make its signature invalid. In a "
