@@ -331,6 +331,39 @@ TEST(DocumentWindowSaving, AFileChangedByAnotherProgramIsNotOverwrittenWithoutAs
     EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Raced"));
 }
 
+TEST(DocumentWindowSaving, ShareThenSaveOfAHexCodedFileWritesWhatItShows)
+{
+    // Content and image stored [/ASCIIHexDecode], as older producers store
+    // them, which MuPDF's writer edits in place: the copy Share hands over,
+    // then Ctrl+S, each show poppler the original's words and pixels.
+    QTemporaryDir dir;
+    Controller c;
+    const QByteArray bytes = testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode]");
+    const QString original = writeFile(dir, "original.pdf", bytes);
+    const QString path = writeFile(dir, "hex.pdf", bytes);
+    DocumentWindow* window = c.open(path);
+    ASSERT_TRUE(window);
+    window->undoStack()->push(new TitleEdit(*window->document(), "Mine"));
+    QWidget* share = window->findChild<DocumentToolbarItems*>()->shareButton();
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, share->mapTo(window, share->rect().center()));
+    ShareMenu* menu = nullptr;
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return (menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget())) != nullptr; }));
+    const QString copy = menu->filePath();
+    menu->close();
+    key(window, "Ctrl+S");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !window->isDocumentEdited(); }));
+    EXPECT_TRUE(c.failures.empty() && c.saveAsOffers.empty());
+    for (const QString& written : {copy, path}) {
+        SCOPED_TRACE(written.toStdString());
+        EXPECT_TRUE(testsupport::runProgram("pdftotext", {written, "-"}).contains("Hex coded"));
+        EXPECT_EQ(
+            testsupport::meanDifference(testsupport::popplerPage(written, 0), testsupport::popplerPage(original, 0)),
+            0);
+    }
+    EXPECT_EQ(pdfOf(*QuarnDocument::open(path))->infoString("Title"), std::optional<std::string>("Mine"));
+}
+
 // Another member of the user's team folder moves the user's own link to a
 // private file onto the name of the open document (mv -f latest
 // report.pdf): Ctrl+S refuses, naming where the link leads, offers Save As,
