@@ -17,7 +17,9 @@
 // all), is that file's own and reads as it reads. Where the engine's
 // reading cannot be judged (a name as long as the engine keeps, which it
 // may have cut) the write is refused as namesTooLong; where the check itself
-// cannot decide, as unverifiedCopy: never taken for sound.
+// cannot decide, as unverifiedCopy: never taken for sound. A reader the
+// machine starves (of memory, of threads) decides nothing either way: the
+// read is tried again, alone and after pauses, before the check is undecided.
 //
 // The writers of Platform/ describe what they meant (PdfWriteIntent) and call
 // readBack on what they wrote, before the rename; the rule is readBack's alone.
