@@ -7,6 +7,7 @@
 // any order. What the file's syntax leaves free (spacing, how a string or a
 // name is spelled, an entry whose value is null) does not count. Never
 // included outside Platform/: both sides of the read-back include it.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -111,7 +112,39 @@ inline Digest ofStream(Digest dictionary) { return detail::tagged(detail::stream
 // digest is of the bytes alone, however they were cut.
 class Data {
 public:
+    Data() = default;
+    // Data in rows of `rowBits` bits, each padded to a whole byte (a 1-bit
+    // image's pixels): the bits that pad a row are none of its pixels, which
+    // writers and readers fill as they please, and count as 0.
+    explicit Data(std::uint64_t rowBits)
+        : rowBytes_((rowBits + 7) / 8), lastBits_(static_cast<unsigned char>(0xff00 >> ((rowBits + 7) % 8 + 1)))
+    {}
+
     void add(const unsigned char* bytes, std::size_t length)
+    {
+        if (rowBytes_ == 0 || lastBits_ == 0xff) return addBytes(bytes, length);
+        while (length > 0) {
+            // Up to the row's last byte, then that byte without its padding.
+            const std::size_t before = std::min<std::uint64_t>(length, rowBytes_ - 1 - inRow_);
+            addBytes(bytes, before);
+            bytes += before;
+            length -= before;
+            inRow_ += before;
+            if (length == 0) break;
+            const unsigned char last = *bytes & lastBits_;
+            addBytes(&last, 1);
+            ++bytes;
+            --length;
+            inRow_ = 0;
+        }
+    }
+    Digest done() const
+    {
+        return detail::tagged(detail::dataTag, detail::mix(h_ ^ pending_ ^ (std::uint64_t(held_) << 59)) ^ length_);
+    }
+
+private:
+    void addBytes(const unsigned char* bytes, std::size_t length)
     {
         length_ += length;
         std::size_t i = 0;
@@ -123,12 +156,7 @@ public:
         }
         for (; i < length; ++i) take(bytes[i]);
     }
-    Digest done() const
-    {
-        return detail::tagged(detail::dataTag, detail::mix(h_ ^ pending_ ^ (std::uint64_t(held_) << 59)) ^ length_);
-    }
 
-private:
     void take(unsigned char byte)
     {
         pending_ |= std::uint64_t(byte) << (8 * held_);
@@ -142,6 +170,8 @@ private:
     std::uint64_t pending_ = 0;
     int held_ = 0;
     std::uint64_t length_ = 0;
+    std::uint64_t rowBytes_ = 0, inRow_ = 0;
+    unsigned char lastBits_ = 0xff;
 };
 
 // The keys of a stream's dictionary that say how its data is stored, which

@@ -46,7 +46,7 @@ bool storedAlike(const ReadBackObject& object, const PdfWriteIntent& meant)
     if (!object.decoded || !meant.storage || !meant.data) return false;
     const std::optional<objectdigest::Digest> storage = meant.storage(object.num);
     if (!storage || *storage != object.storage) return false;
-    const std::optional<objectdigest::Digest> stored = meant.data(object.num, false);
+    const std::optional<objectdigest::Digest> stored = meant.data(object.num, false, 0);
     return stored && *stored == object.stored;
 }
 
@@ -136,7 +136,7 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
         if (!held) throw unfaithful(objectName(object.num) + " is none the document holds");
         if (*held != object.digest) throw unfaithful(objectName(object.num) + " reads otherwise than it was written");
         if (object.hasContent && meant.data) {
-            const std::optional<objectdigest::Digest> data = meant.data(object.num, object.decoded);
+            const std::optional<objectdigest::Digest> data = meant.data(object.num, object.decoded, object.rowBits);
             if (data && *data != object.content && !storedAlike(object, meant) && !hexTakenOff(object, meant))
                 throw unfaithful(objectName(object.num) + "'s data reads otherwise than it was written");
         }

@@ -7,8 +7,10 @@
 // did not in the file the document was read from either; every object the
 // writer wrote must read as the engine held it (keys, names, strings,
 // numbers, references: PdfObjectDigest.h), every stream with the data the
-// engine holds (decoded, or byte for byte where the writer copied it from
-// that file, or where the two readers decode its filters otherwise); every
+// engine holds (decoded, the fax data the writer makes of a 1-bit picture
+// too, by libtiff, its rows' padding aside; or byte for byte where the
+// writer copied it from that file, or where the two readers decode its
+// filters otherwise); every
 // object the change made or changed must be in the copy as the engine holds
 // it, whatever its bytes; the trailer must name the
 // catalog, the document information and the /ID the writer wrote, and the
@@ -28,6 +30,7 @@
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -69,9 +72,10 @@ struct PdfWriteIntent {
     // (QpdfReadBack.h), where neither file is encrypted.
     std::function<std::unordered_map<int, StoredData>(const std::vector<int>& nums)> copiedData;
     // The data of stream `num` as the engine holds it (objectdigest::Data),
-    // `decoded` by its filters or as stored; none where the engine cannot
-    // read it. Unset: the data is judged by whether it decodes alone.
-    std::function<std::optional<objectdigest::Digest>(int num, bool decoded)> data;
+    // `decoded` by its filters or as stored, in rows of `rowBits` where not
+    // 0; none where the engine cannot read it. Unset: the data is judged by
+    // whether it decodes alone.
+    std::function<std::optional<objectdigest::Digest>(int num, bool decoded, std::uint64_t rowBits)> data;
     // How the engine holds stream `num`'s data stored (objectdigest::ofStorage):
     // a stream the readers decode otherwise is judged by its stored bytes.
     std::function<std::optional<objectdigest::Digest>(int num)> storage;

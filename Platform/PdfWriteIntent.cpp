@@ -135,12 +135,12 @@ int storedDataC(fz_context* ctx, pdf_document* doc, int num, std::int64_t* offse
 }
 
 // The digest of stream `num`'s data as the document holds it, `decoded`
-// by its filters or as stored (objectdigest::Data); 0 in `*read` where it
-// cannot be read.
-digest::Digest heldDataC(fz_context* ctx, pdf_document* doc, int num, int decoded, int* read)
+// by its filters or as stored, in rows of `rowBits` where not 0
+// (objectdigest::Data); 0 in `*read` where it cannot be read.
+digest::Digest heldDataC(fz_context* ctx, pdf_document* doc, int num, int decoded, std::uint64_t rowBits, int* read)
 {
     fz_stream* stm = nullptr;
-    digest::Data data;
+    digest::Data data{rowBits};
     *read = 0;
     fz_var(stm);
     fz_try(ctx) {
@@ -472,9 +472,9 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
     meant.holds = [doc, isLeftOut](int num, int gen) {
         return !isLeftOut(num) && holdsC(pdfContext(), doc, num, gen) != 0;
     };
-    meant.data = [doc](int num, bool decoded) -> std::optional<digest::Digest> {
+    meant.data = [doc](int num, bool decoded, std::uint64_t rowBits) -> std::optional<digest::Digest> {
         int read = 0;
-        const digest::Digest data = heldDataC(pdfContext(), doc, num, decoded, &read);
+        const digest::Digest data = heldDataC(pdfContext(), doc, num, decoded, rowBits, &read);
         if (!read) return std::nullopt;
         return data;
     };

@@ -1,5 +1,7 @@
 #include "Platform/QpdfReadBack.h"
 
+#include "Platform/FaxDecoding.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Discard.hh>
 #include <qpdf/Pipeline.hh>
@@ -283,9 +285,49 @@ private:
     digest::Data data_;
 };
 
-// Whether a stream's data decodes with the filters libqpdf knows: the
-// others (images coded for viewing) are taken as stored. With `object`,
-// the data as it reads is summed up into it.
+// The one item of a /Filter or /DecodeParms array of one, or the value itself.
+QPDFObjectHandle loneItem(QPDFObjectHandle value)
+{
+    return value.isArray() && digest::isLoneItem(value.getArrayNItems()) ? value.getArrayItem(0) : value;
+}
+
+// Sums up the data of `stream` decoded, in rows of `*rowBits`, where it is
+// Group 4 fax data alone (FaxDecoding.h): none where it is not, or does not
+// decode so.
+std::optional<digest::Digest> faxDigest(QPDFObjectHandle stream, std::uint64_t* rowBits)
+{
+    QPDFObjectHandle dict = stream.getDict();
+    QPDFObjectHandle filter = loneItem(dict.getKey("/Filter"));
+    if (!filter.isName() || filter.getName() != "/CCITTFaxDecode") return std::nullopt;
+    QPDFObjectHandle parms = loneItem(dict.getKey("/DecodeParms"));
+    const auto number = [&](const char* key, long long otherwise) {
+        QPDFObjectHandle value = parms.isDictionary() ? parms.getKey(key) : QPDFObjectHandle::newNull();
+        return value.isInteger() ? value.getIntValue() : otherwise;
+    };
+    const auto flag = [&](const char* key) {
+        QPDFObjectHandle value = parms.isDictionary() ? parms.getKey(key) : QPDFObjectHandle::newNull();
+        return value.isBool() && value.getBoolValue();
+    };
+    QPDFObjectHandle height = dict.getKey("/Height");
+    const long long columns = number("/Columns", 1728);
+    const long long rows = number("/Rows", height.isInteger() ? height.getIntValue() : 0);
+    if (number("/K", 0) >= 0 || flag("/EncodedByteAlign") || columns < 1 || columns > 0xffffffffLL || rows < 1
+        || rows > 0xffffffffLL)
+        return std::nullopt;
+    const std::shared_ptr<Buffer> data = stream.getRawStreamData();
+    digest::Data decoded{std::uint64_t(columns)};
+    const FaxParameters parameters{std::uint32_t(columns), std::uint32_t(rows), flag("/BlackIs1")};
+    if (!decodeFaxGroup4(data->getBuffer(), data->getSize(), parameters,
+                         [&](const unsigned char* row, std::size_t length) { decoded.add(row, length); }))
+        return std::nullopt;
+    *rowBits = std::uint64_t(columns);
+    return decoded.done();
+}
+
+// Whether a stream's data decodes with the filters libqpdf knows, and Group
+// 4 fax data, which MuPDF's writer makes of 1-bit images: the others
+// (images coded for viewing) are taken as stored. With `object`, the data as
+// it reads is summed up into it.
 bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullptr)
 {
     try {
@@ -299,7 +341,13 @@ bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullpt
             object->hasContent = true;
             object->decoded = attempted;
             object->content = data.done();
-            if (attempted) {
+            if (!attempted) {
+                if (const std::optional<digest::Digest> fax = faxDigest(stream, &object->rowBits)) {
+                    object->decoded = true;
+                    object->stored = object->content;
+                    object->content = *fax;
+                }
+            } else {
                 DataDigest stored;
                 if (!stream.pipeStreamData(&stored, nullptr, 0, qpdf_dl_none, true, false)) return false;
                 object->stored = stored.done();

@@ -6,6 +6,7 @@
 #include "Platform/PdfObjectDigest.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -75,11 +76,14 @@ struct ReadBackObject {
     bool hasContent = false;
     bool decoded = false;
     objectdigest::Digest content = 0;
-    // A decoded stream's data as stored (objectdigest::Data): where readers
-    // decode a filter otherwise (a last row of a predictor cut short), a
-    // stream that stores the engine's very bytes, so, reads as the engine's
-    // does in every reader. And how a stream with content is stored
-    // (objectdigest::ofStorage).
+    // Decoded data summed up in rows of this many bits, their padding left
+    // out (objectdigest::Data): a 1-bit image's fax data, which writers
+    // code from its pixels alone. 0: summed up whole.
+    std::uint64_t rowBits = 0;
+    // A decoded stream's data as stored (objectdigest::Data), and how
+    // (objectdigest::ofStorage): where readers decode a filter otherwise (a
+    // last row of a predictor cut short), a stream that stores the engine's
+    // very bytes, so, reads as the engine's does in every reader.
     objectdigest::Digest stored = 0;
     objectdigest::Digest storage = 0;
 };

@@ -372,6 +372,22 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersWhatItsSourceShows)
         testsupport::pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200]",
                                "BT /F1 20 Tf 10 10 Td (Square words) Tj ET"),
     });
+    // 1-bit grey pictures stored as they are, their rows padded with ones:
+    // grey, drawn inverted, and a stencil. A write stores them as fax data.
+    std::string bits;
+    for (int y = 0; y < 40; ++y) bits += std::string{char(y % 8 < 4 ? 0xcc : 0x33), char(0xaf)};
+    const std::string picture = "/Type /XObject /Subtype /Image /Width 13 /Height 40 ";
+    const QByteArray bitmaps = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 100] /Resources << /XObject << /A 5 0 R /B 6 0 R /C 7 0 R "
+        ">> >> /Contents 4 0 R >>",
+        testsupport::pdfStream("", "q 90 0 0 90 5 5 cm /A Do Q q 90 0 0 90 105 5 cm /B Do Q 0 0 1 rg 90 0 0 90 205 5 "
+                                   "cm /C Do"),
+        testsupport::pdfStream(picture + "/ColorSpace /DeviceGray /BitsPerComponent 1", bits),
+        testsupport::pdfStream(picture + "/ColorSpace /DeviceGray /BitsPerComponent 1 /Decode [1 0]", bits),
+        testsupport::pdfStream(picture + "/ImageMask true", bits),
+    });
     const struct {
         const char* what;
         QByteArray bytes;
@@ -410,6 +426,7 @@ TEST(ExporterPdf, AFlattenedCopyShowsInOtherReadersWhatItsSourceShows)
          {1},
          true,
          true},
+        {"1-bit grey pictures", bitmaps, {}, {}, {0}, true, true},
         {"a file made by another program, its notes in a layer",
          testsupport::readFile(QString::fromStdString(testsupport::corpusPath("base64image.pdf"))),
          {},
