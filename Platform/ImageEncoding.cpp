@@ -256,7 +256,41 @@ QByteArray jpegOf(const uchar* pixels, int width, int height, qsizetype stride, 
     return out;
 }
 
+// A PNG's header read, and the pixels then read with its format, by
+// libpng's simplified reader, which keeps its jumps to itself.
+struct PngReading {
+    png_image image = {};
+    explicit PngReading(const QByteArray& png)
+    {
+        image.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&image, png.constData(), size_t(png.size()))) image.width = 0;
+    }
+    ~PngReading() { png_image_free(&image); }
+    PngReading(const PngReading&) = delete;
+    PngReading& operator=(const PngReading&) = delete;
+};
+
 } // namespace
+
+std::optional<PngHeader> pngHeader(const QByteArray& png)
+{
+    PngReading reading(png);
+    const png_image& image = reading.image;
+    if (image.width == 0 || image.height == 0 || image.width > 0x7fffffff || image.height > 0x7fffffff)
+        return std::nullopt;
+    return PngHeader{int(image.width), int(image.height), (image.format & PNG_FORMAT_FLAG_COLOR) != 0,
+                     (image.format & PNG_FORMAT_FLAG_ALPHA) != 0};
+}
+
+bool decodePng(const QByteArray& png, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride)
+{
+    PngReading reading(png);
+    png_image& image = reading.image;
+    if (int(image.width) != header.width || int(image.height) != header.height) return false;
+    image.format = (header.colour ? PNG_FORMAT_FLAG_COLOR : 0) | (header.alpha ? PNG_FORMAT_FLAG_ALPHA : 0);
+    if (stride < std::ptrdiff_t(PNG_IMAGE_ROW_STRIDE(image)) || stride > 0x7fffffff) return false;
+    return png_image_finish_read(&image, nullptr, rows, png_int_32(stride), nullptr) != 0;
+}
 
 QByteArray png(const QImage& image, int dpi)
 {

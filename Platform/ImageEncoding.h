@@ -2,10 +2,13 @@
 // Image files in memory: PNG through libpng, JPEG through libjpeg-turbo and
 // TIFF through libtiff. Images are written as 8-bit RGB (JPEG also takes grey
 // and CMYK samples); the images the exports encode are opaque, so their alpha
-// is dropped.
+// is dropped. PNG is read through libpng too: an image page is made of every
+// PNG it reads (PdfImagePages.h).
 #include <QByteArray>
 #include <QImage>
 
+#include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -35,5 +38,20 @@ QByteArray jpeg(const QImage& image, double quality, int dpi = 0);
 QByteArray jpeg(const Samples& samples, double quality);
 // TIFF, one directory per image, LZW compressed, classic 32-bit offsets.
 QByteArray tiff(const std::vector<QImage>& images, int dpi = 0);
+
+// A PNG as its header says libpng reads it: its pixel size, and whether its
+// pixels have colour and alpha (a palette's transparency counts).
+struct PngHeader {
+    int width = 0, height = 0;
+    bool colour = false, alpha = false;
+};
+// None for bytes libpng does not read as a PNG's header.
+std::optional<PngHeader> pngHeader(const QByteArray& png);
+// Decodes the PNG into `header.height` rows `stride` bytes apart of 8-bit
+// samples, grey or RGB as `header` says, each pixel followed by its alpha
+// (not premultiplied) where `header` says it has one: what libpng reads, a
+// warning's leftovers (an ancillary chunk damaged, data past the image)
+// aside. False where libpng cannot read the image.
+bool decodePng(const QByteArray& png, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride);
 
 } // namespace platform::ImageEncoding

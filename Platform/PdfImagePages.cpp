@@ -1,6 +1,7 @@
 #include "Platform/PdfImagePages.h"
 
 #include "Platform/HeifDecoding.h"
+#include "Platform/ImageEncoding.h"
 #include "Platform/OnDemand.h"
 #include "Platform/PdfInternal.h"
 
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -46,19 +49,35 @@ fz_buffer* readFileC(fz_context* ctx, const char* path, FzError* err)
     return buffer;
 }
 
-fz_image* imageFromRgbC(fz_context* ctx, const unsigned char* rgb, int stride, int width, int height, FzError* err)
+// A pixmap of 8-bit grey or RGB samples, with alpha or without, to fill.
+fz_pixmap* newPixmapC(fz_context* ctx, int width, int height, int colour, int alpha, FzError* err)
 {
     fz_pixmap* pixmap = nullptr;
-    fz_image* image = nullptr;
     fz_var(pixmap);
-    fz_var(image);
-    fz_try(ctx) {
-        pixmap = fz_new_pixmap(ctx, fz_device_rgb(ctx), width, height, nullptr, 0);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(pixmap->samples + size_t(y) * pixmap->stride, rgb + size_t(y) * stride, size_t(width) * 3);
-        image = fz_new_image_from_pixmap(ctx, pixmap, nullptr);
+    fz_try(ctx)
+        pixmap = fz_new_pixmap(ctx, colour ? fz_device_rgb(ctx) : fz_device_gray(ctx), width, height, nullptr, alpha);
+    fz_catch(ctx) {
+        captureError(ctx, err);
+        pixmap = nullptr;
     }
-    fz_always(ctx) fz_drop_pixmap(ctx, pixmap);
+    return pixmap;
+}
+
+// An image of the filled pixmap, whose alpha, if any, is not yet multiplied
+// in: MuPDF's pixmaps hold it so.
+fz_image* imageFromPixmapC(fz_context* ctx, fz_pixmap* pixmap, FzError* err)
+{
+    if (pixmap->alpha) {
+        const int n = pixmap->n;
+        for (int y = 0; y < pixmap->h; ++y) {
+            unsigned char* p = pixmap->samples + std::size_t(y) * std::size_t(pixmap->stride);
+            for (int x = 0; x < pixmap->w; ++x, p += n)
+                for (int k = 0; k < n - 1; ++k) p[k] = static_cast<unsigned char>(fz_mul255(p[k], p[n - 1]));
+        }
+    }
+    fz_image* image = nullptr;
+    fz_var(image);
+    fz_try(ctx) image = fz_new_image_from_pixmap(ctx, pixmap, nullptr);
     fz_catch(ctx) {
         captureError(ctx, err);
         image = nullptr;
@@ -124,6 +143,10 @@ struct FzImageOwner {
     fz_image* image = nullptr;
     ~FzImageOwner() { fz_drop_image(pdfContext(), image); }
 };
+struct FzPixmapOwner {
+    fz_pixmap* pixmap = nullptr;
+    ~FzPixmapOwner() { fz_drop_pixmap(pdfContext(), pixmap); }
+};
 struct FzBufferOwner {
     fz_buffer* buffer = nullptr;
     ~FzBufferOwner() { fz_drop_buffer(pdfContext(), buffer); }
@@ -133,18 +156,38 @@ bool tooManyPixels(long long width, long long height)
     return width < 1 || height < 1 || width * height > maxImagePagePixels;
 }
 
-// Whether `bytes` of a file could hold an image of `width` by `height` pixels
-// of `bitsPerPixel`, with room to spare: no format packs more. PNG's deflate
-// packs at most 1032 bytes into one; a JPEG spends at least a bit on every
-// 8 by 8 block; every other format (TIFF's fax coding of a blank scan) at
-// least a bit on every row (HEIF is checked so in its own library).
-bool bytesCouldHold(const fz_buffer* file, long long width, long long height, int bitsPerPixel)
+bool isPng(const fz_buffer* file) { return file->len >= 8 && std::memcmp(file->data, "\x89PNG\r\n\x1a\n", 8) == 0; }
+
+// The bits a PNG stores for each pixel, from its header: its bit depth
+// times the samples of its colour type (a palette's index is one, however
+// many colours the palette holds); 0 for a header that says none.
+int pngBitsPerPixel(const fz_buffer* file)
+{
+    if (file->len < 29 || std::memcmp(file->data + 12, "IHDR", 4) != 0) return 0;
+    const int depth = file->data[24];
+    switch (file->data[25]) {
+    case 0:
+    case 3: return depth;
+    case 4: return 2 * depth;
+    case 2: return 3 * depth;
+    case 6: return 4 * depth;
+    default: return 0;
+    }
+}
+
+// Whether `bytes` of a file could hold an image of `width` by `height` pixels,
+// with room to spare: no format packs more. PNG's deflate packs at most 1032
+// bytes into one, of rows of the bits its header says each pixel takes; a
+// JPEG spends at least a bit on every 8 by 8 block; every other format
+// (TIFF's fax coding of a blank scan) at least a bit on every row (HEIF is
+// checked so in its own library).
+bool bytesCouldHold(const fz_buffer* file, long long width, long long height)
 {
     constexpr long long slack = 2;
     const auto bytes = static_cast<long long>(file->len);
     const unsigned char* head = file->data;
-    if (file->len >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) {
-        const long long rowBytes = (width * std::max(bitsPerPixel, 1) + 7) / 8 + 1; // and its filter byte
+    if (isPng(file)) {
+        const long long rowBytes = (width * std::max(pngBitsPerPixel(file), 1) + 7) / 8 + 1; // and its filter byte
         return height * rowBytes <= bytes * 1032 * slack;
     }
     if (file->len >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
@@ -164,7 +207,30 @@ fz_image* heifImage(const HeifDecoding& decoding, const fz_buffer* buffer, int* 
     *width = picture.width;
     *height = picture.height;
     FzError err;
-    return imageFromRgbC(pdfContext(), picture.rgb.data(), picture.stride, picture.width, picture.height, &err);
+    FzPixmapOwner pixmap{newPixmapC(pdfContext(), picture.width, picture.height, 1, 0, &err)};
+    if (!pixmap.pixmap) return nullptr;
+    for (int y = 0; y < picture.height; ++y)
+        std::memcpy(pixmap.pixmap->samples + std::size_t(y) * std::size_t(pixmap.pixmap->stride),
+                    picture.rgb.data() + std::size_t(y) * std::size_t(picture.stride), std::size_t(picture.width) * 3);
+    return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
+}
+
+// A PNG that MuPDF does not read (empty data chunks, data past the image),
+// as libpng reads it; none where libpng cannot either, or where its header
+// claims more pixels than a page may hold or the file could hold.
+fz_image* libpngImage(const fz_buffer* file, int* width, int* height)
+{
+    const QByteArray png = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data), qsizetype(file->len));
+    const std::optional<ImageEncoding::PngHeader> header = ImageEncoding::pngHeader(png);
+    if (!header || tooManyPixels(header->width, header->height) || !bytesCouldHold(file, header->width, header->height))
+        return nullptr;
+    *width = header->width;
+    *height = header->height;
+    FzError err;
+    FzPixmapOwner pixmap{newPixmapC(pdfContext(), header->width, header->height, header->colour, header->alpha, &err)};
+    if (!pixmap.pixmap || !ImageEncoding::decodePng(png, *header, pixmap.pixmap->samples, pixmap.pixmap->stride))
+        return nullptr;
+    return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
 }
 
 } // namespace
@@ -186,11 +252,16 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
         image.image = heifImage(*heif, file.buffer, &width, &height);
     } else {
         image.image = readImageC(ctx, file.buffer, &width, &height, &orientation, &err);
-        if (image.image
-            && (tooManyPixels(width, height)
-                || !bytesCouldHold(file.buffer, width, height, image.image->n * image.image->bpc)
-                || !decodesC(ctx, image.image)))
+        if (image.image && (tooManyPixels(width, height) || !bytesCouldHold(file.buffer, width, height)))
             return nullptr;
+        if (image.image && !decodesC(ctx, image.image)) {
+            fz_drop_image(ctx, std::exchange(image.image, nullptr));
+        }
+        // Every PNG libpng reads is a page.
+        if (!image.image && isPng(file.buffer)) {
+            orientation = 1;
+            image.image = libpngImage(file.buffer, &width, &height);
+        }
     }
     if (!image.image) return nullptr;
     // Orientations 5 to 8 turn the picture a quarter: width and height trade places.

@@ -261,12 +261,13 @@ QByteArray layeredPdf(bool hiddenOn)
     });
 }
 
-QImage popplerPage(const QString& path, int page)
+QImage popplerPage(const QString& path, int page, int dpi)
 {
     QTemporaryDir dir;
     const QString prefix = dir.filePath(QStringLiteral("page"));
     const QString number = QString::number(page + 1);
-    runProgram("pdftoppm", {"-r", "36", "-png", "-singlefile", "-f", number, "-l", number, path, prefix});
+    runProgram("pdftoppm",
+               {"-r", QString::number(dpi), "-png", "-singlefile", "-f", number, "-l", number, path, prefix});
     return QImage(prefix + QStringLiteral(".png"));
 }
 

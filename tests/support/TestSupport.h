@@ -89,8 +89,8 @@ QByteArray makeDarkPagesPdf(const std::vector<std::pair<int, int>>& sizes);
 // and a mark in "Shown"; page 2 words of each.
 QByteArray layeredPdf(bool hiddenOn = false);
 // Page `page` (from 0) of the PDF file at `path` as poppler draws it
-// (pdftoppm) at 36 dots an inch; null when it draws none.
-QImage popplerPage(const QString& path, int page);
+// (pdftoppm) at `dpi` dots an inch; null when it draws none.
+QImage popplerPage(const QString& path, int page, int dpi = 36);
 // How far two drawings of a page differ: the mean difference of their
 // channels, 0 to 255; -1 when they are not of one size.
 double meanDifference(const QImage& a, const QImage& b);
