@@ -66,6 +66,7 @@ struct Window {
     QString path;
     DocumentWindow* window = nullptr;
     QStringList keptPagesQuestions; // answered "Save Anyway"
+    QString refused;                // why the last save was refused
 
     explicit Window(int pages = 5) : Window(testsupport::makeTextPdf(pages), pages) {}
     Window(const QByteArray& pdf, int pages)
@@ -76,6 +77,10 @@ struct Window {
             return true;
         };
         controller.askToSaveChanges = [](DocumentWindow&) { return DocumentController::CloseAnswer::discard; };
+        controller.offerWhatStillWorks = [this](DocumentWindow&, const QString&, const QString& reason, const auto&) {
+            refused = reason;
+            return DocumentController::RefusalAnswer::dismiss;
+        };
         path = writeFile(dir, "doc.pdf", pdf);
         window = controller.openDocument(path);
         window->show();
@@ -298,6 +303,35 @@ TEST(PagesMenu, TheInsertPanelAsksForFilesAfterTheLastTarget)
     ASSERT_TRUE(testsupport::waitFor([&] { return w.pdf().pageCount() == 6; }));
     EXPECT_EQ(order(w.pdf()), (std::vector<int>{1, 2, 3, 4, 5, 1}));
     EXPECT_EQ(PagesModel::of(w.model()).selectedPages(), (std::set<int>{5}));
+}
+
+TEST(PagesMenu, AScreenshotWithTransparencyInsertedThroughThePanelIsSaved)
+{
+    // A window's screenshot, opaque but for its round corners: the writer
+    // keeps their transparency as a 1-bit soft mask, stored as fax data.
+    // Inserted through the panel and saved with the window's key, poppler
+    // draws it on the page, white at its corners.
+    Window w;
+    QImage shot(200, 150, QImage::Format_ARGB32);
+    shot.fill(qRgb(30, 120, 200));
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x + y < 12; ++x) shot.setPixel(x, y, qRgba(0, 0, 0, 0));
+    const QString png = w.dir.filePath("screenshot.png");
+    ASSERT_TRUE(shot.save(png));
+    w.key("Ctrl+Shift+I");
+    QFileDialog* panel = w.window->findChild<QFileDialog*>();
+    ASSERT_TRUE(panel);
+    panel->selectFile(png);
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(testsupport::waitFor([&] { return w.pdf().pageCount() == 6; }));
+    QApplication::setActiveWindow(w.window);
+    w.key("Ctrl+S");
+    ASSERT_TRUE(testsupport::waitFor([&] { return !w.window->isDocumentEdited() || !w.refused.isEmpty(); }));
+    ASSERT_TRUE(w.refused.isEmpty()) << w.refused.toStdString();
+    const QImage page = testsupport::popplerPage(w.path, 1, 72);
+    ASSERT_EQ(page.size(), QSize(200, 150));
+    EXPECT_EQ(page.pixelColor(100, 75), QColor(30, 120, 200));
+    EXPECT_EQ(page.pixelColor(1, 1), QColor(Qt::white));
 }
 
 TEST(PagesMenu, InsertedPagesShowTheLayersTheirFileShowsAndUndoTakesThemAway)
