@@ -329,7 +329,7 @@ digest::Digest objectStateC(fz_context* ctx, pdf_document* doc, int num, int asS
             items.add(digest::ofInteger(held->stm_ofs));
         } else if (held) {
             int read = 0;
-            const digest::Digest data = heldDataC(ctx, doc, num, !asStored, &read);
+            const digest::Digest data = heldDataC(ctx, doc, num, !asStored, 0, &read);
             items.add(read ? data : digest::ofString("unreadable data"));
         }
     }
