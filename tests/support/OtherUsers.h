@@ -60,6 +60,15 @@ inline void asRoot(const std::function<void()>& act)
     if (::setegid(group) != 0 || ::seteuid(user) != 0) ::_exit(3);
 }
 
+// Makes the whole process act as `user` by its effective ids, or as root
+// again for 0: for window tests, whose windows live in this process, where
+// the user's own steps and another user's alternate.
+inline void becomeEffectively(uid_t user)
+{
+    if (user != 0) ASSERT_TRUE(::setegid(user) == 0 && ::seteuid(user) == 0);
+    else ASSERT_TRUE(::seteuid(0) == 0 && ::setegid(0) == 0);
+}
+
 // For as long as it lives, the accounts the group rule reads
 // (platform::accountBook): root, the user (nobody) and the other user
 // (bob), each with the primary group of its own number, or `bobsGroup`, and

@@ -563,17 +563,19 @@ TEST(ExportController, ASummaryKeepsTheSheetOpenAndFailuresAreShown)
     EXPECT_FALSE(sheet.failure()->isVisible());
 }
 
-// An export that ends with something to say keeps the sheet open with Done.
-// The sheet holds the keys then: a folder that cannot be shown is told there,
-// under what the export found, and no alert over the window takes the first
-// Return, which closes the sheet. Keys go where the keyboard sends them.
-TEST(ExportSheet, TheFirstReturnAfterAFinishedExportClosesTheSheet)
+// A finished export that has something to say keeps the sheet open with
+// Done: a Smaller PDF says what it saved, and a file that cannot be shown in
+// its folder is told there, quietly, under what the export found; one with
+// nothing else to say closes the sheet once the file shows. No alert over the
+// window takes the first Return, which closes the sheet, sent where the
+// keyboard sends it; the file is written all the same.
+TEST(ExportSheet, AFinishedExportSaysWhatItFoundAndTheFirstReturnClosesIt)
 {
     const struct {
         const char* opener;
         std::optional<QByteArray> script; // none: no xdg-open
-        QString told;                     // what the sheet adds to its summary
-    } rows[] = {
+        QString told;                     // what the sheet adds; empty: the folder showed
+    } openers[] = {
         {"none", std::nullopt,
          "ravlen couldn't show it in its folder. No file manager answered, and xdg-open, "
          "which opens folders, isn't installed."},
@@ -582,85 +584,59 @@ TEST(ExportSheet, TheFirstReturnAfterAFinishedExportClosesTheSheet)
          "and xdg-open couldn't open the folder"},
         {"one that shows it", QByteArray("exit 0"), QString()},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.opener);
-        const testsupport::XdgOpenStandIn opener(row.script);
-        Shown shown(2);
-        ExportSheet& sheet = *shown.sheet;
-        sheet.controller().chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
-            return std::optional<QString>(shown.settings.dir.filePath("Small.pdf"));
-        };
-        const auto key = [](Qt::Key k) { QTest::keyClick(QGuiApplication::focusWindow(), k); };
-        // Smaller PDF of pages of text alone, which has little to gain; the keys on the cards.
-        shown.chooseCard(ExportFormat::smallerPDF);
-        shown.key(Qt::Key_Tab);
-        shown.key(Qt::Key_Return);
-        ASSERT_TRUE(testsupport::waitFor([&] { return sheet.controller().phase().kind == Kind::finished; }));
-        EXPECT_TRUE(sheet.summary()->isVisible());
-        if (!row.told.isEmpty()) {
-            EXPECT_TRUE(testsupport::waitFor([&] { return sheet.summary()->text().contains(row.told); }))
-                << sheet.summary()->text().toStdString();
-        }
-        QApplication::processEvents();
-        key(Qt::Key_Return);
-        EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            EXPECT_FALSE(qobject_cast<QMessageBox*>(widget) && widget->isVisible());
-        EXPECT_TRUE(QFile::exists(shown.settings.dir.filePath("Small.pdf")));
-    }
-}
-
-// An export with nothing else to say closes the sheet once the file shows
-// in its folder. Where nothing can show it, the sheet stays, finished, and
-// says so quietly: no alert to dismiss, and Return, sent where the keyboard
-// sends it, closes the sheet; the file is written all the same.
-TEST(ExportSheet, AFileThatCannotBeShownIsToldInTheFinishedSheet)
-{
     const struct {
-        const char* opener;
-        std::optional<QByteArray> script; // none: no xdg-open
-        QString told;                     // empty: the sheet closes by itself
-    } rows[] = {
-        {"none", std::nullopt,
-         "“Out.txt” was exported. ravlen couldn't show it in its folder. No file manager answered, "
-         "and xdg-open, which opens folders, isn't installed."},
-        {"one that fails", QByteArray("exit 3"),
-         "“Out.txt” was exported. ravlen couldn't show it in its folder. No file manager answered, "
-         "and xdg-open couldn't open the folder"},
-        {"one that shows it", QByteArray("exit 0"), QString()},
+        ExportFormat format;
+        const char* name;
+        bool summary; // it has more to say than where the file went
+    } exports[] = {
+        // Smaller PDF of pages of text alone, which has little to gain; the keys past the cards.
+        {ExportFormat::smallerPDF, "Small.pdf", true},
+        {ExportFormat::text, "Out.txt", false},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.opener);
-        const testsupport::XdgOpenStandIn opener(row.script);
-        Shown shown(2);
-        ExportSheet& sheet = *shown.sheet;
-        const QString target = shown.settings.dir.filePath("Out.txt");
-        sheet.controller().chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
-            return std::optional<QString>(target);
-        };
-        bool alerted = false;
-        QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets())
-                if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) alerted = true;
-        });
-        watch.start(5);
-        shown.chooseCard(ExportFormat::text);
-        shown.key(Qt::Key_Return);
-        if (row.told.isEmpty()) {
-            EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
-        } else {
-            ASSERT_TRUE(testsupport::waitFor([&] { return sheet.controller().phase().kind == Kind::finished; }));
-            EXPECT_TRUE(sheet.summary()->isVisible());
-            EXPECT_TRUE(sheet.summary()->text().startsWith(row.told)) << sheet.summary()->text().toStdString();
-            EXPECT_TRUE(DocumentActions::of(shown.model()).exportPresented());
-            QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
-            EXPECT_TRUE(testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
+    for (const auto& row : openers)
+        for (const auto& made : exports) {
+            SCOPED_TRACE(std::string(row.opener) + ", " + made.name);
+            const testsupport::XdgOpenStandIn opener(row.script);
+            Shown shown(2);
+            ExportSheet& sheet = *shown.sheet;
+            const QString target = shown.settings.dir.filePath(made.name);
+            sheet.controller().chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+                return std::optional<QString>(target);
+            };
+            bool alerted = false;
+            QTimer watch;
+            QObject::connect(&watch, &QTimer::timeout, [&] {
+                for (QWidget* widget : QApplication::topLevelWidgets())
+                    if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) alerted = true;
+            });
+            watch.start(5);
+            shown.chooseCard(made.format);
+            if (made.summary) shown.key(Qt::Key_Tab);
+            shown.key(Qt::Key_Return);
+            if (row.told.isEmpty() && !made.summary) {
+                EXPECT_TRUE(
+                    testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
+            } else {
+                ASSERT_TRUE(testsupport::waitFor([&] { return sheet.controller().phase().kind == Kind::finished; }));
+                EXPECT_TRUE(sheet.summary()->isVisible());
+                if (!made.summary) {
+                    EXPECT_TRUE(sheet.summary()->text().startsWith(
+                        QStringLiteral("“%1” was exported. %2").arg(QString::fromUtf8(made.name), row.told)))
+                        << sheet.summary()->text().toStdString();
+                } else if (!row.told.isEmpty()) {
+                    EXPECT_TRUE(testsupport::waitFor([&] { return sheet.summary()->text().contains(row.told); }))
+                        << sheet.summary()->text().toStdString();
+                }
+                EXPECT_TRUE(DocumentActions::of(shown.model()).exportPresented());
+                QApplication::processEvents();
+                QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+                EXPECT_TRUE(
+                    testsupport::waitFor([&] { return !DocumentActions::of(shown.model()).exportPresented(); }));
+            }
+            QTest::qWait(50); // a late word from the opener would come now
+            EXPECT_FALSE(alerted);
+            EXPECT_TRUE(QFile::exists(target));
         }
-        QTest::qWait(50); // a late word from the opener would come now
-        EXPECT_FALSE(alerted);
-        EXPECT_TRUE(QFile::exists(target));
-    }
 }
 
 TEST(ExportSheet, ASearchableCopyShowsTextRecognitionPageByPage)
