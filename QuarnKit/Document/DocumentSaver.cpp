@@ -21,11 +21,12 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const Chos
     if (worker_.joinable()) worker_.join(); // the last one has reported already
     saving_ = true;
     last_.reset();
-    worker_ = std::thread([this, pdf = std::move(pdf), file, lossAccepted, unverifiedAccepted, hook = workerHook] {
+    worker_ = std::thread([this, pdf = std::move(pdf), file, lossAccepted, unverifiedAccepted, hook = workerHook,
+                           readBackHook = beforeReadBack] {
         Outcome outcome{chosenPath(file), std::nullopt};
         if (hook) hook();
         try {
-            writeDocumentFile(*pdf, file, lossAccepted, unverifiedAccepted);
+            writeDocumentFile(*pdf, file, lossAccepted, unverifiedAccepted, readBackHook);
         } catch (const DocumentError& error) {
             outcome.error = error;
         } catch (const std::exception& error) {

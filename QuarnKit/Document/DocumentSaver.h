@@ -40,6 +40,9 @@ public:
     // Runs on the worker before it writes: tests hold a save there to look at
     // the window while it runs.
     std::function<void()> workerHook;
+    // Runs on the worker between the write and its read-back: tests make a
+    // read-back there that cannot decide.
+    std::function<void(int fd)> beforeReadBack;
 
 signals:
     void finished(const quarnkit::DocumentSaver::Outcome& outcome);

@@ -549,7 +549,8 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
-void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool lossAccepted, bool unverifiedAccepted)
+void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool lossAccepted, bool unverifiedAccepted,
+                       const std::function<void(int fd)>& beforeReadBack)
 {
     // saveToFile writes a temporary file beside the target and renames it,
     // complete and flushed, over the target, so a failure or a crash at any
@@ -558,7 +559,9 @@ void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool 
     std::optional<ModificationStamp> stamp;
     try {
         if (!pdf.isLocked()) stamp = ModificationStamp::write(pdf, QDateTime::currentDateTime());
-        pdf.saveToFile(file, fileSaveOptions(lossAccepted, unverifiedAccepted));
+        platform::PdfSaveOptions options = fileSaveOptions(lossAccepted, unverifiedAccepted);
+        options.beforeReadBack = beforeReadBack;
+        pdf.saveToFile(file, options);
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
         throw writeError(error);

@@ -128,9 +128,9 @@ QString chosenPath(const ChosenFile& file);
 // (fileWriteFileReplaced), for the user to say whether to write over it.
 // With `unverifiedAccepted`, a new file (where none was) is written although
 // it could not be read back to be checked (fileWriteUnverifiedCopy), as the
-// user chose.
+// user chose. `beforeReadBack` runs between the write and its read-back.
 void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool lossAccepted = true,
-                       bool unverifiedAccepted = false);
+                       bool unverifiedAccepted = false, const std::function<void(int fd)>& beforeReadBack = {});
 
 // The one rule of every road that writes the document anew into a new file
 // the user asked for (Export's PDFs, Share's working copy, Extract Pages,

@@ -385,10 +385,7 @@ TEST(DocumentWindowSaving, TheUsersOwnLinkAnotherUserMovedOntoTheNameIsRefusedNa
         {"the user's team folder", kOtherUser, 02775, true},
         {"a folder only the user writes", kUser, 0755, false},
     };
-    const auto become = [](uid_t user) {
-        if (user != 0) ASSERT_TRUE(::setegid(user) == 0 && ::seteuid(user) == 0);
-        else ASSERT_TRUE(::seteuid(0) == 0 && ::setegid(0) == 0);
-    };
+    const auto become = testsupport::becomeEffectively;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
@@ -467,10 +464,7 @@ TEST(DocumentWindowSaving, SaveAsAsksBeforeReplacingAndReplacesOnlyTheFileItName
         {"the user's own link, moved there by a member of the team folder", There::movedLink, false, "", "private"},
         {"another file put there after the question", There::fileSwappedIn, true, "", "theirs"},
     };
-    const auto become = [](uid_t user) {
-        if (user != 0) ASSERT_TRUE(::setegid(user) == 0 && ::seteuid(user) == 0);
-        else ASSERT_TRUE(::seteuid(0) == 0 && ::setegid(0) == 0);
-    };
+    const auto become = testsupport::becomeEffectively;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
@@ -982,23 +976,37 @@ TEST(DamagedFiles, AFileThatCannotBeSavedOverIsKeptAndCtrlSOffersSaveAs)
 TEST(DamagedFiles, ARefusedSaveOffersWhatStillWorksAndSaveAsProposesANewName)
 {
     // A file MuPDF had to repair (its table is nowhere near where the file
-    // says), and one the user may not write: Ctrl+S is refused, the refusal
-    // offers Save As and Export; Save As proposes a name no file has beside
-    // the refused one, never the refused file, and writes there; Export
-    // opens the export sheet on PDF. The refused file stays byte for byte.
+    // says), one the user may not write, and one whose written copy could not
+    // be checked (its reader failed): Ctrl+S is refused, the refusal offers
+    // Save As and Export; Save As proposes a name no file has beside the
+    // refused one, never the refused file, and writes there, the unchecked
+    // copy too, as the user chose; Export opens the export sheet on PDF. The
+    // refused file stays byte for byte.
     QByteArray repaired = testsupport::makeTextPdf(2, "kept words");
     const qsizetype at = repaired.lastIndexOf("startxref\n") + 10;
     repaired.replace(at, repaired.indexOf('\n', at) - at, "12");
-    for (const bool readOnly : {false, true}) {
-        SCOPED_TRACE(readOnly ? "read-only" : "repaired");
+    enum class Refused { repaired, readOnly, unchecked };
+    for (const Refused refused : {Refused::repaired, Refused::readOnly, Refused::unchecked}) {
+        SCOPED_TRACE(refused == Refused::repaired   ? "repaired"
+                     : refused == Refused::readOnly ? "read-only"
+                                                    : "unchecked");
         QTemporaryDir dir;
-        const QByteArray bytes = readOnly ? testsupport::makeTextPdf(2, "kept words") : repaired;
+        const QByteArray bytes = refused == Refused::repaired ? repaired : testsupport::makeTextPdf(2, "kept words");
         const QString path = writeFile(dir, "Report.pdf", bytes);
-        if (readOnly) {
+        if (refused == Refused::readOnly) {
             ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
         }
         Controller c;
-        DocumentWindow* window = c.open(path);
+        const auto open = [&] {
+            DocumentWindow* window = c.open(path);
+            if (window && refused == Refused::unchecked)
+                window->saver().beforeReadBack = [](int) {
+                    throw platform::PdfError(platform::PdfErrorCode::unverifiedCopy,
+                                             "the reader that checks it cannot be loaded");
+                };
+            return window;
+        };
+        DocumentWindow* window = open();
         ASSERT_TRUE(window);
         SigningModel::of(window->screen()->model()).insertCheckmark();
 
@@ -1028,7 +1036,7 @@ TEST(DamagedFiles, ARefusedSaveOffersWhatStillWorksAndSaveAsProposesANewName)
         EXPECT_EQ(platform::PdfAnnotations::list(*pdfOf(*QuarnDocument::open(c.saveAsPath)), 0).size(), 1u);
 
         // Export: the sheet opens on PDF, which keeps the mark; nothing is saved.
-        DocumentWindow* again = c.open(path);
+        DocumentWindow* again = open();
         ASSERT_TRUE(again);
         SigningModel::of(again->screen()->model()).insertCheckmark();
         c.refusalAnswer = Controller::Answer::exportCopy;
