@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 namespace quarn {
 
@@ -55,8 +56,10 @@ FormEditor::FormEditor(FormWatcher& watcher) : QObject(&watcher), watcher_(watch
 
 FormEditor::~FormEditor()
 {
-    if (editor_) delete editor_.data();
-    if (control_) delete control_.data();
+    // Let go of them first: a widget going sends events to this filter while
+    // it is half destroyed, no longer of its own type.
+    delete std::exchange(editor_, nullptr).data();
+    delete std::exchange(control_, nullptr).data();
     if (menu_) menu_->deleteLater();
 }
 
