@@ -3,8 +3,10 @@
 # differ, without failing it. A file saved and exported as it was is not
 # listed; with a pdftoppm that draws every copy but the original at another
 # resolution, the unchanged copy and both exports are listed, the file still
-# passes, and --keep keeps the original and the copies.
-# Run with -DSTRESS=<ravlen-stress> -DPDF=<a PDF file> -DSCRATCH=<scratch folder>.
+# passes, and --keep keeps the original and the copies. A damaged file whose
+# save is refused and whose export is then made again is not listed either.
+# Run with -DSTRESS=<ravlen-stress> -DPDF=<a PDF file> -DREFUSED=<a PDF whose save
+# is refused> -DSCRATCH=<scratch folder>.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${SCRATCH}")
 file(MAKE_DIRECTORY "${SCRATCH}/bin" "${SCRATCH}/files")
@@ -43,4 +45,11 @@ foreach(poppler IN ITEMS alike redrawn)
     endif()
   endforeach()
 endforeach()
+file(MAKE_DIRECTORY "${SCRATCH}/refused")
+file(COPY "${REFUSED}" DESTINATION "${SCRATCH}/refused")
+execute_process(COMMAND "${STRESS}" "${SCRATCH}/refused" RESULT_VARIABLE result OUTPUT_VARIABLE output
+                ERROR_VARIABLE errors TIMEOUT 120)
+if(NOT output MATCHES "0 passed, 1 refused" OR NOT output MATCHES "poppler draws or reads 0 files differently")
+  message(FATAL_ERROR "a refused file exported again is listed as drawn differently:\n${output}")
+endif()
 file(REMOVE_RECURSE "${SCRATCH}")

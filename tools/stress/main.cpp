@@ -461,6 +461,8 @@ PopplerDrawing popplerDraw(const std::string& path, const std::string& folder)
 {
     PopplerDrawing drawing;
     std::error_code error;
+    // A write made again (an export after a refused save) is drawn afresh.
+    std::filesystem::remove_all(folder, error);
     if (!std::filesystem::create_directory(folder, error)) return drawing;
     // The crop box, as readers show a page: a flattened page is drawn to it.
     const ProgramRun run = runProgram({"pdftoppm", "-cropbox", "-r", drawnResolution, "-l", std::to_string(drawnPages),
