@@ -129,13 +129,25 @@ bool FieldControl::pressedBy(const QKeyEvent& key) const
            || (held == Qt::AltModifier && key.key() == Qt::Key_Down);
 }
 
+namespace {
+
+// A letter, digit or sign typed on the field: never the page's tool keys,
+// which would pick a tool unseen while the user thinks they are filling in.
+bool typesText(const QKeyEvent& key)
+{
+    const Qt::KeyboardModifiers held = key.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    return held == Qt::NoModifier && !key.text().isEmpty() && key.text().front().isPrint();
+}
+
+} // namespace
+
 bool FieldControl::event(QEvent* event)
 {
     // Its keys are its own while it has them, before the window's page keys.
     if (event->type() == QEvent::ShortcutOverride) {
         const auto& key = *static_cast<QKeyEvent*>(event);
         const bool escape = key.key() == Qt::Key_Escape && key.modifiers() == Qt::NoModifier;
-        if (stepOf(key) || pressedBy(key) || escape) {
+        if (stepOf(key) || pressedBy(key) || escape || typesText(key)) {
             event->accept();
             return true;
         }
@@ -157,6 +169,7 @@ void FieldControl::keyPressEvent(QKeyEvent* event)
         if (onStep) onStep(*step);
         return;
     }
+    if (typesText(*event)) return;
     QWidget::keyPressEvent(event);
 }
 

@@ -9,6 +9,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/UnnamedControls.h"
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignPopover.h"
 #include "Quarn/Signatures/SignToolbarItem.h"
@@ -591,6 +592,7 @@ TEST(ScreenReader, AFormIsFilledByKeyboardAlone)
         {press(Qt::Key_Tab), "female", "female, 1 of 2; " + radio + "; not checked"},
         {press(Qt::Key_Space), "female", "female, 1 of 2; " + radio + "; checked"},
         {press(Qt::Key_Right), "female", "female, 2 of 2; " + radio + "; checked"},
+        {press(Qt::Key_L), "female", "female, 2 of 2; " + radio + "; checked"}, // a letter picks no tool
         {press(Qt::Key_Tab), "Nationality", "Nationality; " + choice + "; "},
         {press(Qt::Key_Down), "Nationality", "Nationality, Unknown; " + choice + "; Unknown"},
         {press(Qt::Key_Down), "Nationality", "Nationality, German; " + choice + "; German"},
@@ -613,6 +615,7 @@ TEST(ScreenReader, AFormIsFilledByKeyboardAlone)
             10000))
             << row.field << ": " << heard().toStdString();
     }
+    EXPECT_EQ(MarkupModel::of(shown.window->screen()->model()).tool(), quarnkit::MarkupTool::select);
     // What the keys did is the document's.
     const auto document = shown.window->screen()->model().document();
     std::map<std::string, std::string> values;
