@@ -6,6 +6,7 @@
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "QuarnKit/Markup/PageText.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessibleWidget>
 #include <QCoreApplication>
 
@@ -97,8 +98,9 @@ private:
     mutable bool bound_ = false;
 };
 
-// Where the view draws its pages: Qt tells it focused with the view, whose
-// keys it hands on, and a reader would meet two objects focused.
+// Where a scroll area draws (the view's pages, the words of a note or of a
+// field of several lines typed over them): Qt tells it focused with the
+// area, whose keys it hands on, and a reader would meet two objects focused.
 class ViewportAccessible : public QAccessibleWidget {
 public:
     using QAccessibleWidget::QAccessibleWidget;
@@ -112,8 +114,8 @@ public:
 
 bool isViewport(const QObject* object)
 {
-    const auto* view = object ? qobject_cast<const QuarnPDFView*>(object->parent()) : nullptr;
-    return view && view->viewport() == object;
+    const auto* area = object ? qobject_cast<const QAbstractScrollArea*>(object->parent()) : nullptr;
+    return area && area->viewport() == object;
 }
 
 // Asked with the most derived class name first.

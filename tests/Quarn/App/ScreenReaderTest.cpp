@@ -9,6 +9,7 @@
 #include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Design/UnnamedControls.h"
 #include "Quarn/Export/ExportSheet.h"
+#include "Quarn/Markup/MarkEditor.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignPopover.h"
@@ -330,7 +331,7 @@ TEST(ScreenReader, AScannedPageSaysItIsAnImage)
 
 // One object at a time tells a reader it has the keys, whichever windows are
 // open: not the thumbnail of the page shown beside the page, nor one in a
-// window behind, nor the page's drawing area beside the page.
+// window behind, nor the page's drawing area beside the page, nor a note's.
 TEST(ScreenReader, OneObjectAtATimeIsFocused)
 {
     const auto pageList = [](Shown& shown) {
@@ -365,6 +366,11 @@ TEST(ScreenReader, OneObjectAtATimeIsFocused)
         row.keys->setFocus(Qt::TabFocusReason);
         EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)), row.focused);
     }
+    // A note being typed: its words, not the area they are drawn in as well.
+    MarkupModel::of(front.window->screen()->model()).setTool(quarnkit::MarkupTool::note);
+    QTest::mouseClick(front.view().viewport(), Qt::LeftButton, {}, front.view().viewport()->rect().center());
+    ASSERT_TRUE(testsupport::waitFor([&] { return MarkEditor::of(front.view()).hasEditor(); }));
+    EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)), QStringList{"Note"});
 }
 
 // Without a screen reader the page's text costs nothing: no page is read or
