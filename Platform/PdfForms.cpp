@@ -22,6 +22,7 @@ struct RawWidget {
     int maxLength = 0;
     fz_rect rect = fz_empty_rect;
     char* name = nullptr;
+    char* label = nullptr;
     char* value = nullptr; // null: no /V at all
     char* onState = nullptr;
     int optionCount = 0;
@@ -33,6 +34,7 @@ struct RawWidget {
 void freeRaw(fz_context* ctx, RawWidget* raw)
 {
     fz_free(ctx, raw->name);
+    fz_free(ctx, raw->label);
     fz_free(ctx, raw->value);
     fz_free(ctx, raw->onState);
     for (int i = 0; i < raw->optionCount; ++i)
@@ -88,6 +90,15 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
         out->annotFlags = pdf_annot_flags(ctx, widget);
         out->rect = pdf_dict_get_rect(ctx, obj, PDF_NAME(Rect));
         out->name = pdf_field_name(ctx, obj);
+        // The label belongs to the field: the widget itself where it names
+        // one (/T), else the field it is a kid of. A few steps only: a damaged
+        // file's parents may lead round in a circle.
+        pdf_obj* field = obj;
+        for (int step = 0; field && step < 32; ++step, field = pdf_dict_get(ctx, field, PDF_NAME(Parent))) {
+            pdf_obj* tu = pdf_dict_get(ctx, field, PDF_NAME(TU));
+            if (pdf_is_string(ctx, tu)) out->label = fz_strdup(ctx, pdf_to_text_string(ctx, tu));
+            if (tu || pdf_dict_get(ctx, field, PDF_NAME(T))) break;
+        }
 
         pdf_obj* v = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(V));
         if (pdf_is_array(ctx, v)) v = pdf_array_get(ctx, v, 0);
@@ -462,6 +473,7 @@ PdfWidget convert(const RawWidget& raw, int pageIndex)
     w.annotIndex = raw.annotIndex;
     w.kind = kindOf(raw.type);
     w.name = raw.name ? raw.name : "";
+    w.label = raw.label ? raw.label : "";
     if (raw.value) w.value = std::string(raw.value);
     w.state = raw.state;
     w.onState = raw.onState ? raw.onState : "";

@@ -19,7 +19,8 @@ struct PdfWidget {
     int page = 0;
     int annotIndex = 0; // position among the page's annotations (/Annots order)
     PdfWidgetKind kind = PdfWidgetKind::unknown;
-    std::string name; // fully qualified field name ("address.city")
+    std::string name;  // fully qualified field name ("address.city")
+    std::string label; // the name the form gives people (/TU), or empty: what a reader hears
     // The field's value (/V, inherited from the parent field) as text: for a
     // check box or radio button the name of the chosen state, for a multiple
     // choice its first selection. None when the field has no value at all.

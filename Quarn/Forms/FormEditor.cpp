@@ -36,6 +36,9 @@ namespace {
 
 bool takesTyping(const Widget& w) { return w.kind == Kind::text || (w.kind == Kind::choice && w.editable); }
 
+// What a reader hears a field called: the name its form gives people, else its own.
+QString heardName(const Widget& w) { return QString::fromStdString(w.label.empty() ? w.name : w.label); }
+
 // Field editors read as paper: black on white whatever the window's appearance.
 QString editorStyle(const char* type)
 {
@@ -244,7 +247,7 @@ void FormEditor::beginTyping(const Widget& field, bool selectAll)
         }
         box = line;
     }
-    box->setAccessibleName(QString::fromStdString(fresh->name));
+    box->setAccessibleName(heardName(*fresh));
     box->installEventFilter(this);
     editor_ = box;
     editing_ = fresh;
@@ -375,7 +378,7 @@ void FormEditor::showControl(const Widget& field)
     const std::optional<Widget> fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber);
     if (!fresh) return;
     // A radio button is heard by its group's name and its place in the group.
-    QString name = QString::fromStdString(fresh->name);
+    QString name = heardName(*fresh);
     const std::vector<Widget> buttons = FormFields::radioGroup(*fresh, watcher_.fields());
     const auto at = std::find_if(buttons.begin(), buttons.end(),
                                  [&](const Widget& w) { return w.objectNumber == fresh->objectNumber; });
@@ -463,7 +466,7 @@ void FormEditor::showChoices(const Widget& field)
 
     auto* menu = new QMenu(view_);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->setAccessibleName(QString::fromStdString(fresh->name));
+    menu->setAccessibleName(heardName(*fresh));
     for (size_t i = 0; i < fresh->options.size(); ++i) {
         const QString option = QString::fromStdString(fresh->options[i]);
         QAction* action = menu->addAction(option.isEmpty() ? QStringLiteral(" ") : option);

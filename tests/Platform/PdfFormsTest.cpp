@@ -289,7 +289,8 @@ TEST(PdfForms, ChoiceFieldsStoreTheExportValueOfTheShownOption)
 {
     const std::vector<std::string> extra = {
         // 4: a pop-up with export values, 5: an editable pop-up, 6: a list
-        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 131072 /T (language) /Opt [[(de) (German)] [(fr) (French)]]"
+        "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 131072 /T (language) /TU (Language spoken)"
+        " /Opt [[(de) (German)] [(fr) (French)]]"
         " /Rect [72 700 272 720] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
         "<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (city) /Opt [(Paris) (Rome)] /V (Rome)"
         " /Rect [72 650 272 670] /P 3 0 R /DA (/Helv 12 Tf 0 g) >>",
@@ -304,6 +305,8 @@ TEST(PdfForms, ChoiceFieldsStoreTheExportValueOfTheShownOption)
     EXPECT_EQ(language.exportValues, (std::vector<std::string>{"de", "fr"}));
     EXPECT_TRUE(language.comboBox);
     EXPECT_FALSE(language.editable);
+    EXPECT_EQ(language.label, "Language spoken"); // what a reader hears it called
+    EXPECT_EQ(byName(widgets, "city").label, "");
     EXPECT_TRUE(byName(widgets, "city").editable);
     EXPECT_FALSE(byName(widgets, "colour").comboBox);
     EXPECT_EQ(byName(widgets, "colour").exportValues, byName(widgets, "colour").options);
