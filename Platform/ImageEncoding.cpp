@@ -1,11 +1,13 @@
 #include "Platform/ImageEncoding.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <csetjmp>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -333,6 +335,99 @@ QByteArray tiff(const std::vector<QImage>& images, int dpi)
     QByteArray out = takeSink(sink);
     if (out.isEmpty()) throw EncodingError("the TIFF image could not be encoded");
     return out;
+}
+
+namespace {
+
+void tiffQuiet(const char*, const char*, va_list) {}
+
+// The file's bytes as libtiff reads them, its complaints kept from stderr
+// while it lives; the sink only borrows the bytes.
+struct TiffReader {
+    Sink source;
+    TIFF* tif = nullptr;
+    TIFFErrorHandler errors = TIFFSetErrorHandler(tiffQuiet), warnings = TIFFSetWarningHandler(tiffQuiet);
+    explicit TiffReader(const QByteArray& tiff)
+    {
+        source.data = reinterpret_cast<unsigned char*>(const_cast<char*>(tiff.constData()));
+        source.size = size_t(tiff.size());
+        if (tiff.startsWith(QByteArray("II*\0", 4)) || tiff.startsWith(QByteArray("MM\0*", 4)))
+            tif = TIFFClientOpen("memory", "rm", &source, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
+                                 tiffUnmap);
+    }
+    ~TiffReader()
+    {
+        if (tif) TIFFClose(tif);
+        TIFFSetErrorHandler(errors);
+        TIFFSetWarningHandler(warnings);
+    }
+    TiffReader(const TiffReader&) = delete;
+    TiffReader& operator=(const TiffReader&) = delete;
+};
+
+} // namespace
+
+std::optional<PngHeader> predictedWideTiff(const QByteArray& tiff)
+{
+    TiffReader reader(tiff);
+    if (!reader.tif) return std::nullopt;
+    uint32_t width = 0, height = 0;
+    uint16_t bits = 0, predictor = 0, orientation = 0, photometric = 0, samples = 0, extra = 0;
+    uint16_t* extraKinds = nullptr;
+    TIFFGetField(reader.tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(reader.tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_PREDICTOR, &predictor);
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_EXTRASAMPLES, &extra, &extraKinds);
+    // Turned images (orientations 5 to 8) stay with MuPDF, which turns them.
+    if (bits <= 8 || predictor != PREDICTOR_HORIZONTAL || orientation > 4 || width < 1 || height < 1
+        || width > 0x7fffffff || height > 0x7fffffff)
+        return std::nullopt;
+    PngHeader header;
+    header.width = int(width);
+    header.height = int(height);
+    header.colour =
+        !(photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) || samples > 1 + extra;
+    header.alpha = extra > 0;
+    return header;
+}
+
+bool decodeTiff(const QByteArray& tiff, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride)
+{
+    TiffReader reader(tiff);
+    if (!reader.tif) return false;
+    std::vector<uint32_t> raster;
+    try {
+        raster.resize(size_t(header.width) * size_t(header.height));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!TIFFReadRGBAImageOriented(reader.tif, uint32_t(header.width), uint32_t(header.height), raster.data(),
+                                   ORIENTATION_TOPLEFT, 0))
+        return false;
+    for (int y = 0; y < header.height; ++y) {
+        unsigned char* out = rows + std::ptrdiff_t(y) * stride;
+        for (int x = 0; x < header.width; ++x) {
+            const uint32_t pixel = raster[size_t(y) * size_t(header.width) + size_t(x)];
+            const uint32_t alpha = TIFFGetA(pixel);
+            // libtiff premultiplies an unassociated alpha; the page's is not.
+            const auto straight = [alpha](uint32_t v) {
+                return (unsigned char)(alpha == 0 || alpha == 255
+                                           ? v
+                                           : std::min<uint32_t>(255, (v * 255 + alpha / 2) / alpha));
+            };
+            *out++ = straight(TIFFGetR(pixel));
+            if (header.colour) {
+                *out++ = straight(TIFFGetG(pixel));
+                *out++ = straight(TIFFGetB(pixel));
+            }
+            if (header.alpha) *out++ = (unsigned char)alpha;
+        }
+    }
+    return true;
 }
 
 } // namespace platform::ImageEncoding

@@ -233,6 +233,24 @@ fz_image* libpngImage(const fz_buffer* file, int* width, int* height)
     return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
 }
 
+// A TIFF of samples wider than 8 bits behind a horizontal predictor, which
+// MuPDF misreads (ImageEncoding.h), as libtiff reads it, upright; none for
+// any other file.
+fz_image* libtiffImage(const fz_buffer* file, int* width, int* height)
+{
+    const QByteArray tiff = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data), qsizetype(file->len));
+    const std::optional<ImageEncoding::PngHeader> header = ImageEncoding::predictedWideTiff(tiff);
+    if (!header || tooManyPixels(header->width, header->height) || !bytesCouldHold(file, header->width, header->height))
+        return nullptr;
+    *width = header->width;
+    *height = header->height;
+    FzError err;
+    FzPixmapOwner pixmap{newPixmapC(pdfContext(), header->width, header->height, header->colour, header->alpha, &err)};
+    if (!pixmap.pixmap || !ImageEncoding::decodeTiff(tiff, *header, pixmap.pixmap->samples, pixmap.pixmap->stride))
+        return nullptr;
+    return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
+}
+
 } // namespace
 
 std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
@@ -256,6 +274,15 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
             return nullptr;
         if (image.image && !decodesC(ctx, image.image)) {
             fz_drop_image(ctx, std::exchange(image.image, nullptr));
+        }
+        if (image.image) {
+            int tiffWidth = 0, tiffHeight = 0;
+            if (fz_image* tiff = libtiffImage(file.buffer, &tiffWidth, &tiffHeight)) {
+                fz_drop_image(ctx, std::exchange(image.image, tiff));
+                width = tiffWidth;
+                height = tiffHeight;
+                orientation = 1; // libtiff turned it upright
+            }
         }
         // Every PNG libpng reads is a page.
         if (!image.image && isPng(file.buffer)) {

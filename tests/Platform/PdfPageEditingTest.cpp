@@ -139,57 +139,68 @@ QByteArray pngOf(int type, int depth, int w, int h, const std::function<int(int,
     return png;
 }
 
-// An uncompressed TIFF of the picture, written by hand: RGB of 8 or 16 bits
-// a sample, or 1-bit grey, black where the picture is darker than mid-grey.
-QByteArray tiffOf(const QImage& image, int bitsPerSample = 8)
+// A TIFF of the picture, written by hand: RGB of 8 or 16 bits a sample, or
+// 1-bit grey, black where the picture is darker than mid-grey; uncompressed,
+// or `predicted`: deflated behind a horizontal predictor, the low byte of
+// each 16-bit sample varied, as a camera's or scanner's are.
+QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = false)
 {
     const bool grey = bitsPerSample == 1;
     const quint32 w = quint32(image.width()), h = quint32(image.height());
     const quint32 rowBytes = grey ? (w + 7) / 8 : w * 3 * quint32(bitsPerSample / 8);
-    QByteArray out("II*\0", 4);
-    const auto u16 = [&out](quint32 v) {
-        out += char(v & 0xff);
-        out += char((v >> 8) & 0xff);
+    QByteArray out("II*\0", 4), data;
+    const auto u16 = [](QByteArray& to, quint32 v) {
+        to += char(v & 0xff);
+        to += char((v >> 8) & 0xff);
     };
     const auto u32 = [&](quint32 v) {
-        u16(v & 0xffff);
-        u16(v >> 16);
+        u16(out, v & 0xffff);
+        u16(out, v >> 16);
     };
-    const quint32 entries = 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 6;
+    for (quint32 y = 0; y < h; ++y) {
+        QByteArray row(qsizetype(grey ? rowBytes : 0), '\0');
+        quint32 left[3] = {0, 0, 0};
+        for (quint32 x = 0; x < w; ++x) {
+            const QRgb c = image.pixel(int(x), int(y));
+            if (grey && qGray(c) >= 128) row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
+            const quint32 values[3] = {quint32(qRed(c)), quint32(qGreen(c)), quint32(qBlue(c))};
+            for (quint32 k = 0; k < 3; ++k) {
+                const quint32 v = bitsPerSample != 16 ? values[k]
+                                  : predicted         ? values[k] * 256 + (x * 31 + y * 17 + k * 7) % 256
+                                                      : values[k] * 257;
+                if (bitsPerSample == 16) u16(row, predicted ? (v - left[k]) & 0xffff : v);
+                else if (!grey) row += char(v);
+                left[k] = v;
+            }
+        }
+        data += row;
+    }
+    if (predicted) data = qCompress(data, 9).mid(4); // a zlib stream, as Deflate stores it
+    const quint32 entries = predicted ? 10 : 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 6;
     u32(ifd);
-    u16(entries);
+    u16(out, entries);
     const auto entry = [&](quint32 tag, quint32 type, quint32 count, quint32 value) {
-        u16(tag);
-        u16(type);
+        u16(out, tag);
+        u16(out, type);
         u32(count);
         if (type == 3 && count == 1) {
-            u16(value);
-            u16(0);
+            u16(out, value);
+            u16(out, 0);
         } else u32(value);
     };
     entry(256, 4, 1, w);
     entry(257, 4, 1, h);
     entry(258, 3, grey ? 1 : 3, grey ? 1 : bits);
-    entry(259, 3, 1, 1);
+    entry(259, 3, 1, predicted ? 8 : 1);
     entry(262, 3, 1, grey ? 1 : 2);
     entry(273, 4, 1, pixels);
     entry(277, 3, 1, grey ? 1 : 3);
     entry(278, 4, 1, h);
-    entry(279, 4, 1, rowBytes * h);
+    entry(279, 4, 1, quint32(data.size()));
+    if (predicted) entry(317, 3, 1, 2);
     u32(0);
-    for (int k = 0; k < 3; ++k) u16(quint32(bitsPerSample));
-    for (quint32 y = 0; y < h; ++y) {
-        QByteArray row(qsizetype(grey ? rowBytes : 0), '\0');
-        for (quint32 x = 0; x < w; ++x) {
-            const QRgb c = image.pixel(int(x), int(y));
-            if (grey && qGray(c) >= 128) row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
-            for (const int v : {qRed(c), qGreen(c), qBlue(c)})
-                if (bitsPerSample == 16) u16(quint32(v) * 257);
-                else if (!grey) out += char(v);
-        }
-        out += row;
-    }
-    return out;
+    for (int k = 0; k < 3; ++k) u16(out, quint32(bitsPerSample));
+    return out + data;
 }
 
 std::function<PdfSize(int, int)> pixelsAsPoints()
@@ -960,4 +971,28 @@ TEST(PdfPageEditing, EveryKindOfImageBecomesAPageThatSavesAsItWasDrawn)
         EXPECT_GE(difference, 0);
         EXPECT_LT(difference, 1.0);
     }
+}
+
+// A 16-bit TIFF deflated behind a horizontal predictor, as ImageMagick and
+// scanners store deep pictures, is a page of its picture, saved so too.
+TEST(PdfPageEditing, PredictedDeepTiffPageShowsItsPicture)
+{
+    QImage picture(121, 91, QImage::Format_RGB32);
+    for (int y = 0; y < 91; ++y)
+        for (int x = 0; x < 121; ++x) picture.setPixel(x, y, qRgb(x * 2, 255 - y * 2, x + y));
+    QTemporaryDir dir;
+    const auto image =
+        imagePageDocument(write(dir, "deep.tif", tiffOf(picture, 16, true)).toStdString(), pixelsAsPoints());
+    ASSERT_TRUE(image);
+    auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
+    insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
+    const QString saved = dir.filePath("saved.pdf");
+    PdfSaveOptions asTheWindowSaves;
+    asTheWindowSaves.garbageCollect = true;
+    doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
+    // The page inserted second; poppler may round its size up.
+    const QImage drawn = testsupport::popplerPage(saved, 1, 72).copy(0, 0, 121, 91);
+    const double difference = testsupport::meanDifference(drawn, picture);
+    EXPECT_GE(difference, 0);
+    EXPECT_LT(difference, 2.0);
 }
