@@ -103,6 +103,17 @@ int decodesC(fz_context* ctx, fz_image* image)
     return ok;
 }
 
+// Whether a JPEG carries Adobe's APP14 marker, whose CMYK samples are stored
+// inverted (as Photoshop writes them).
+bool hasAdobeMarker(const fz_buffer* jpeg)
+{
+    const unsigned char* data = jpeg->data;
+    for (size_t at = 2; at + 9 <= jpeg->len && data[at] == 0xFF && data[at + 1] != 0xDA;
+         at += 2 + size_t(data[at + 2] << 8 | data[at + 3]))
+        if (data[at + 1] == 0xEE && std::memcmp(data + at + 4, "Adobe", 5) == 0) return true;
+    return false;
+}
+
 // Draws the image over the whole page of w by h points with the orientation's
 // turn or mirror (EXIF values 1–8), and adds that page to `doc`.
 void addImagePageC(fz_context* ctx, pdf_document* doc, fz_image* image, int orientation, float w, float h, FzError* err)
@@ -123,6 +134,16 @@ void addImagePageC(fz_context* ctx, pdf_document* doc, fz_image* image, int orie
     fz_var(page);
     fz_try(ctx) {
         ref = pdf_add_image(ctx, doc, image);
+        // MuPDF reads an Adobe CMYK JPEG's samples as inverted but stores the
+        // JPEG with no /Decode saying so: every reader, MuPDF too, would draw
+        // the page in its negative colours.
+        fz_compressed_buffer* jpeg = fz_compressed_image_buffer(ctx, image);
+        if (image->n == 4 && jpeg && jpeg->params.type == FZ_IMAGE_JPEG && jpeg->buffer && hasAdobeMarker(jpeg->buffer)
+            && !pdf_dict_get(ctx, ref, PDF_NAME(Decode))
+            && pdf_name_eq(ctx, pdf_dict_get(ctx, ref, PDF_NAME(Filter)), PDF_NAME(DCTDecode))) {
+            pdf_obj* decode = pdf_dict_put_array(ctx, ref, PDF_NAME(Decode), 8);
+            for (int i = 0; i < 8; ++i) pdf_array_push_int(ctx, decode, 1 - i % 2);
+        }
         resources = pdf_new_dict(ctx, doc, 1);
         pdf_dict_puts(ctx, pdf_dict_put_dict(ctx, resources, PDF_NAME(XObject), 1), "Im0", ref);
         contents = fz_new_buffer(ctx, 64);

@@ -1,5 +1,6 @@
 // Page objects in and out of the page tree, pages grafted from other files,
 // copies of pages with their marks and form fields, and pages made from images.
+#include "Platform/ImageEncoding.h"
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfForms.h"
 #include "Platform/PdfImagePages.h"
@@ -995,4 +996,26 @@ TEST(PdfPageEditing, PredictedDeepTiffPageShowsItsPicture)
     const double difference = testsupport::meanDifference(drawn, picture);
     EXPECT_GE(difference, 0);
     EXPECT_LT(difference, 2.0);
+}
+
+// A CMYK JPEG as Photoshop writes it (Adobe's marker, its samples inverted)
+// is a page of its colours, saved so too: no ink on the left, black on the right.
+TEST(PdfPageEditing, AdobeCmykJpegPageKeepsItsColours)
+{
+    ImageEncoding::Samples cmyk{64, 32, 4, {}};
+    for (int i = 0; i < 64 * 32 * 4; ++i) cmyk.bytes += char(i % 4 == 3 && i / 4 % 64 >= 32 ? 0 : 255);
+    QTemporaryDir dir;
+    const auto image =
+        imagePageDocument(write(dir, "cmyk.jpg", ImageEncoding::jpeg(cmyk, 0.9)).toStdString(), pixelsAsPoints());
+    ASSERT_TRUE(image);
+    auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
+    insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
+    const QString saved = dir.filePath("saved.pdf");
+    PdfSaveOptions asTheWindowSaves;
+    asTheWindowSaves.garbageCollect = true;
+    doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
+    const QImage drawn = testsupport::popplerPage(saved, 1, 72);
+    ASSERT_GE(drawn.width(), 64);
+    EXPECT_GT(qGray(drawn.pixel(8, 16)), 200);
+    EXPECT_LT(qGray(drawn.pixel(56, 16)), 60);
 }
