@@ -19,8 +19,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <numeric>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -477,12 +479,76 @@ void WorkFolder::writeNewFile(int in, const std::string& name, const QByteArray&
                                        saveFailureReason(FileSystemError(error, "write " + name)));
 }
 
+namespace {
+
+// Whether the folder open at `fd` holds nothing.
+bool emptyFolder(int fd)
+{
+    const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (!dir) {
+        if (listed >= 0) ::close(listed);
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* found = ::readdir(dir))
+        if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0) empty = false;
+    ::closedir(dir);
+    return empty;
+}
+
+} // namespace
+
 int WorkFolder::moveOut(int in, const std::string& name, int to, const std::string& newName)
 {
-    if (::renameat2(in, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) != 0) return errno;
-    // All it made went with it: the user's now.
-    made_.clear();
-    return 0;
+    const bool exclusive = !platform::writeSeams().noExclusiveRename;
+    if (exclusive && ::renameat2(in, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) {
+        // All it made went with it: the user's now.
+        made_.clear();
+        return 0;
+    }
+    const int error = exclusive ? errno : EINVAL;
+    // NFS, 9p and many FUSE file systems take no flag to a rename at all.
+    return error == EINVAL || error == ENOSYS ? moveInto(in, name, to, newName) : error;
+}
+
+int WorkFolder::moveInto(int in, const std::string& name, int to, const std::string& newName)
+{
+    struct stat from {};
+    const auto made =
+        std::find_if(made_.begin(), made_.end(), [&](const Made& m) { return m.in == in && m.name == name; });
+    const auto held = std::find_if(held_.begin(), held_.end(), [&](const platform::FileDescriptor& fd) {
+        return made != made_.end() && ::fstat(fd.fd, &from) == 0 && platform::FileIdentity::of(from) == made->identity;
+    });
+    if (held == held_.end()) return EINVAL;
+    // mkdir makes nothing where a name is; private until filled, so that
+    // nobody else can put a name in it meanwhile.
+    if (::mkdirat(to, newName.c_str(), 0700) != 0) return errno;
+    const platform::FileDescriptor out(::openat(to, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    // Another user may have renamed a folder onto the name since: only an
+    // empty private folder of the user's takes the pages.
+    if (out.fd < 0 || ::fstat(out.fd, &st) != 0) return errno;
+    if (st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700 || !emptyFolder(out.fd)) return EAGAIN;
+    const int into = held->fd;
+    std::vector<std::string> moved;
+    int error = 0;
+    for (const Made& file : made_) {
+        if (file.in != into || file.folder) continue;
+        if (::renameat(into, file.name.c_str(), out.fd, file.name.c_str()) != 0) {
+            error = errno;
+            break;
+        }
+        moved.push_back(file.name);
+    }
+    if (!error && ::fchmod(out.fd, from.st_mode & 07777) != 0) error = errno;
+    if (!error) return 0; // the emptied folder made here goes with the work folder
+    for (const std::string& file : moved) ::renameat(out.fd, file.c_str(), into, file.c_str());
+    struct stat there {};
+    if (::fstatat(to, newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
+        && platform::FileIdentity::of(there) == platform::FileIdentity::of(st))
+        ::unlinkat(to, newName.c_str(), AT_REMOVEDIR);
+    return error;
 }
 
 bool WorkFolder::remove()

@@ -163,13 +163,16 @@ public:
     void writeNewFile(int in, const std::string& name, const QByteArray& bytes);
     // Moves the folder `name` made in `in` to `to`'s `newName`, where there is
     // nothing (renameat2 RENAME_NOREPLACE); 0 or the errno. Moved, it and
-    // what it holds are no longer removed.
+    // what it holds are no longer removed. Where the file system cannot
+    // rename so, `newName` is made anew and the files in `name` are moved
+    // into it.
     int moveOut(int in, const std::string& name, int to, const std::string& newName);
     // Removes what it made; false when its name no longer led to it, so that
     // it stays, empty, wherever it is now. At most once (the destructor then does nothing).
     bool remove();
 
 private:
+    int moveInto(int in, const std::string& name, int to, const std::string& newName);
     struct Made {
         int in; // the folder it was made in, held below
         std::string name;

@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/ShareFolder.h"
 #include "QuarnKit/Export/ExportJob.h"
 
+#include "Platform/FileReplacement.h"
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfPageEditing.h"
 #include "Platform/PdfWriting.h"
@@ -20,6 +21,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -256,6 +258,42 @@ TEST(ExportJob, AFolderRenamedOntoTheWorkFolderIsLeftWhole)
     EXPECT_EQ(entries(dir.filePath("aside")), QStringList());
     EXPECT_EQ(entries(report.path).size(), 6);
     EXPECT_TRUE(report.summary().value_or(QString()).contains(work)) << report.summary().value_or("").toStdString();
+}
+
+// Where a rename cannot be told to leave a name that is taken alone (NFS,
+// 9p, many FUSE file systems), pages as images still land in a new folder
+// of the usual mode, beside one of that name that stays as it was.
+TEST(ExportJob, PagesAsImagesWhereRenamesTakeNoFlag)
+{
+    struct Row {
+        const char* name;
+        const char* volume; // another volume than the private folder's: the work folder lies beside
+        bool taken;         // a folder "Doc" is there already
+    } rows[] = {{"same volume", nullptr, false},
+                {"same volume, the name taken", nullptr, true},
+                {"another volume", "/dev/shm/ravlen-export-XXXXXX", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir = row.volume ? QTemporaryDir(row.volume) : QTemporaryDir();
+        ASSERT_TRUE(dir.isValid() && QDir(dir.path()).mkdir("usual"));
+        if (row.taken) {
+            ASSERT_TRUE(QDir(dir.path()).mkpath("Doc"));
+            testsupport::writeFile(dir.filePath("Doc/notes.txt"), "notes");
+        }
+        platform::writeSeams().noExclusiveRename = true;
+        std::optional<ExportReport> report;
+        EXPECT_NO_THROW(
+            report = testsupport::exportTo(settingsFor(ExportFormat::png, {0, 1, 2}), textDocument(3), dir.path(), {}));
+        platform::writeSeams() = {};
+        if (!report) continue;
+        EXPECT_EQ(QFileInfo(report->path).fileName(), row.taken ? "Doc 2" : "Doc");
+        const QStringList pages = entries(report->path);
+        ASSERT_EQ(pages.size(), 3);
+        EXPECT_FALSE(QImage(report->path + "/" + pages.last()).isNull());
+        EXPECT_EQ(QFileInfo(report->path).permissions(), QFileInfo(dir.filePath("usual")).permissions());
+        EXPECT_EQ(entries(dir.filePath("Doc")), row.taken ? QStringList{"notes.txt"} : pages);
+        EXPECT_EQ(entries(dir.path()).filter(".ravlen Export").size(), 0);
+    }
 }
 
 TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
