@@ -55,15 +55,22 @@ LaunchTasks::baseFolderNoticeText(const std::vector<platform::PrivateFiles::Repl
 {
     const QString title = QApplication::translate("LaunchTasks", "ravlen is keeping its files for this session only.");
     QStringList folders, why;
+    bool home = false;
     for (const auto& base : replaced) {
         folders << base.refused;
         why << base.problem;
+        home = home || base.variable == QLatin1String("HOME");
     }
     why.removeDuplicates();
     QString detail =
         QApplication::translate("LaunchTasks", "Another user could change %1 (%2), so ravlen doesn't keep your "
                                                "settings, history or signatures there.")
             .arg(folders.join(QStringLiteral(", ")), why.join(QStringLiteral("; ")));
+    // Explore then searches none of the user's folders: its empty list is no verdict on them.
+    if (home)
+        detail += u' '
+                  + QApplication::translate("LaunchTasks", "Explore doesn't search your folders for PDFs this "
+                                                           "session; File ▸ Open still opens any of them.");
     const QString kept = replaced.empty() ? QString() : replaced.front().replacement;
     if (kept.isEmpty()) {
         detail += u' '

@@ -150,7 +150,8 @@ TEST(LaunchTasks, ABaseFolderPassedOverIsToldOnceBesideTheWindow)
     LaunchTasks tasks(controller, defaults);
     tasks.showWelcome = {};
     tasks.setReplacedBaseFolders(
-        {{"XDG_CONFIG_HOME", "/home/ada/.config", "others may write to /home/ada/.config", kept + "/config"},
+        {{"HOME", "/home/ada", "/home/ada belongs to another user", kept + "/home"},
+         {"XDG_CONFIG_HOME", "/home/ada/.config", "others may write to /home/ada/.config", kept + "/config"},
          {"XDG_CACHE_HOME", "/home/ada/.cache", "others may write to /home/ada/.cache", kept + "/cache"}});
     DocumentWindow* window =
         controller.openDocument(QString::fromStdString(testsupport::corpusPath("pdflatex-4-pages.pdf")));
@@ -165,6 +166,7 @@ TEST(LaunchTasks, ABaseFolderPassedOverIsToldOnceBesideTheWindow)
     EXPECT_TRUE(said.contains("/home/ada/.cache")) << said.toStdString();
     EXPECT_TRUE(said.contains(kept)) << said.toStdString();
     EXPECT_TRUE(said.contains("this session")) << said.toStdString();
+    EXPECT_TRUE(said.contains("Explore doesn't search")) << said.toStdString();
     if (!runtime.isEmpty()) {
         EXPECT_TRUE(said.contains("log out")) << said.toStdString();
     }
