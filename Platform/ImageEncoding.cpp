@@ -395,10 +395,50 @@ std::optional<PngHeader> predictedWideTiff(const QByteArray& tiff)
     return header;
 }
 
+namespace {
+
+// libtiff's RGBA reader takes no CMYK of 16 bits a sample: its rows, read
+// with the predictor undone, have their inks mixed here into RGB.
+bool decodeDeepCmyk(TIFF* tif, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride)
+{
+    uint16_t bits = 0, samples = 0, planar = 0, photometric = 0, inks = 0, orientation = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    const tmsize_t lineBytes = TIFFScanlineSize(tif);
+    if (bits != 16 || photometric != PHOTOMETRIC_SEPARATED || inks != INKSET_CMYK || samples < 4 + int(header.alpha)
+        || planar != PLANARCONFIG_CONTIG || orientation != ORIENTATION_TOPLEFT || !header.colour
+        || lineBytes < tmsize_t(header.width) * samples * 2)
+        return false;
+    std::vector<uint16_t> line;
+    try {
+        line.resize(size_t(lineBytes) / 2 + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int y = 0; y < header.height; ++y) {
+        if (TIFFReadScanline(tif, line.data(), uint32_t(y)) < 0) return false;
+        unsigned char* out = rows + std::ptrdiff_t(y) * stride;
+        for (int x = 0; x < header.width; ++x) {
+            const uint16_t* ink = line.data() + size_t(x) * samples;
+            const double white = 1.0 - ink[3] / 65535.0;
+            for (int k = 0; k < 3; ++k) *out++ = (unsigned char)std::lround(255 * (1.0 - ink[k] / 65535.0) * white);
+            if (header.alpha) *out++ = (unsigned char)(ink[4] >> 8);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool decodeTiff(const QByteArray& tiff, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride)
 {
     TiffReader reader(tiff);
     if (!reader.tif) return false;
+    if (decodeDeepCmyk(reader.tif, header, rows, stride)) return true;
     std::vector<uint32_t> raster;
     try {
         raster.resize(size_t(header.width) * size_t(header.height));

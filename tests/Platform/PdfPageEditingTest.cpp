@@ -144,9 +144,10 @@ QByteArray pngOf(int type, int depth, int w, int h, const std::function<int(int,
 // 1-bit grey, black where the picture is darker than mid-grey; uncompressed,
 // or `predicted`: deflated behind a horizontal predictor, the low byte of
 // each 16-bit sample varied, as a camera's or scanner's are.
-QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = false)
+QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = false, bool cmyk = false)
 {
     const bool grey = bitsPerSample == 1;
+    const quint32 n = cmyk ? 4 : 3; // samples a pixel, grey aside
     const quint32 w = quint32(image.width()), h = quint32(image.height());
     const quint32 rowBytes = grey ? (w + 7) / 8 : w * 3 * quint32(bitsPerSample / 8);
     QByteArray out("II*\0", 4), data;
@@ -160,12 +161,14 @@ QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = f
     };
     for (quint32 y = 0; y < h; ++y) {
         QByteArray row(qsizetype(grey ? rowBytes : 0), '\0');
-        quint32 left[3] = {0, 0, 0};
+        quint32 left[4] = {0, 0, 0, 0};
         for (quint32 x = 0; x < w; ++x) {
             const QRgb c = image.pixel(int(x), int(y));
             if (grey && qGray(c) >= 128) row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
-            const quint32 values[3] = {quint32(qRed(c)), quint32(qGreen(c)), quint32(qBlue(c))};
-            for (quint32 k = 0; k < 3; ++k) {
+            const quint32 rgb[3] = {quint32(qRed(c)), quint32(qGreen(c)), quint32(qBlue(c))};
+            const quint32 values[4] = {cmyk ? 255 - rgb[0] : rgb[0], cmyk ? 255 - rgb[1] : rgb[1],
+                                       cmyk ? 255 - rgb[2] : rgb[2], 0};
+            for (quint32 k = 0; k < n; ++k) {
                 const quint32 v = bitsPerSample != 16 ? values[k]
                                   : predicted         ? values[k] * 256 + (x * 31 + y * 17 + k * 7) % 256
                                                       : values[k] * 257;
@@ -177,7 +180,7 @@ QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = f
         data += row;
     }
     if (predicted) data = qCompress(data, 9).mid(4); // a zlib stream, as Deflate stores it
-    const quint32 entries = predicted ? 10 : 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 6;
+    const quint32 entries = predicted ? 10 : 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 2 * n;
     u32(ifd);
     u16(out, entries);
     const auto entry = [&](quint32 tag, quint32 type, quint32 count, quint32 value) {
@@ -191,16 +194,16 @@ QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = f
     };
     entry(256, 4, 1, w);
     entry(257, 4, 1, h);
-    entry(258, 3, grey ? 1 : 3, grey ? 1 : bits);
+    entry(258, 3, grey ? 1 : n, grey ? 1 : bits);
     entry(259, 3, 1, predicted ? 8 : 1);
-    entry(262, 3, 1, grey ? 1 : 2);
+    entry(262, 3, 1, grey ? 1 : cmyk ? 5 : 2);
     entry(273, 4, 1, pixels);
-    entry(277, 3, 1, grey ? 1 : 3);
+    entry(277, 3, 1, grey ? 1 : n);
     entry(278, 4, 1, h);
     entry(279, 4, 1, quint32(data.size()));
     if (predicted) entry(317, 3, 1, 2);
     u32(0);
-    for (int k = 0; k < 3; ++k) u16(out, quint32(bitsPerSample));
+    for (quint32 k = 0; k < n; ++k) u16(out, quint32(bitsPerSample));
     return out + data;
 }
 
@@ -975,27 +978,30 @@ TEST(PdfPageEditing, EveryKindOfImageBecomesAPageThatSavesAsItWasDrawn)
 }
 
 // A 16-bit TIFF deflated behind a horizontal predictor, as ImageMagick and
-// scanners store deep pictures, is a page of its picture, saved so too.
+// scanners store deep pictures, RGB or CMYK, is a page of its picture, saved so too.
 TEST(PdfPageEditing, PredictedDeepTiffPageShowsItsPicture)
 {
     QImage picture(121, 91, QImage::Format_RGB32);
     for (int y = 0; y < 91; ++y)
         for (int x = 0; x < 121; ++x) picture.setPixel(x, y, qRgb(x * 2, 255 - y * 2, x + y));
-    QTemporaryDir dir;
-    const auto image =
-        imagePageDocument(write(dir, "deep.tif", tiffOf(picture, 16, true)).toStdString(), pixelsAsPoints());
-    ASSERT_TRUE(image);
-    auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
-    insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
-    const QString saved = dir.filePath("saved.pdf");
-    PdfSaveOptions asTheWindowSaves;
-    asTheWindowSaves.garbageCollect = true;
-    doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
-    // The page inserted second; poppler may round its size up.
-    const QImage drawn = testsupport::popplerPage(saved, 1, 72).copy(0, 0, 121, 91);
-    const double difference = testsupport::meanDifference(drawn, picture);
-    EXPECT_GE(difference, 0);
-    EXPECT_LT(difference, 2.0);
+    for (const bool cmyk : {false, true}) {
+        SCOPED_TRACE(cmyk ? "CMYK" : "RGB");
+        QTemporaryDir dir;
+        const auto image =
+            imagePageDocument(write(dir, "deep.tif", tiffOf(picture, 16, true, cmyk)).toStdString(), pixelsAsPoints());
+        ASSERT_TRUE(image);
+        auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
+        insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
+        const QString saved = dir.filePath("saved.pdf");
+        PdfSaveOptions asTheWindowSaves;
+        asTheWindowSaves.garbageCollect = true;
+        doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
+        // The page inserted second; poppler may round its size up.
+        const QImage drawn = testsupport::popplerPage(saved, 1, 72).copy(0, 0, 121, 91);
+        const double difference = testsupport::meanDifference(drawn, picture);
+        EXPECT_GE(difference, 0);
+        EXPECT_LT(difference, 2.0);
+    }
 }
 
 // A CMYK JPEG as Photoshop writes it (Adobe's marker, its samples inverted)
