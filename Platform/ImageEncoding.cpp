@@ -339,27 +339,31 @@ QByteArray tiff(const std::vector<QImage>& images, int dpi)
 
 namespace {
 
-void tiffQuiet(const char*, const char*, va_list) {}
+// Returning 1 tells libtiff the complaint was handled: nothing reaches stderr.
+int tiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 // The file's bytes as libtiff reads them, its complaints kept from stderr
-// while it lives; the sink only borrows the bytes.
+// (by this handle's own handlers: other threads' handles are left alone);
+// the sink only borrows the bytes.
 struct TiffReader {
     Sink source;
     TIFF* tif = nullptr;
-    TIFFErrorHandler errors = TIFFSetErrorHandler(tiffQuiet), warnings = TIFFSetWarningHandler(tiffQuiet);
     explicit TiffReader(const QByteArray& tiff)
     {
         source.data = reinterpret_cast<unsigned char*>(const_cast<char*>(tiff.constData()));
         source.size = size_t(tiff.size());
-        if (tiff.startsWith(QByteArray("II*\0", 4)) || tiff.startsWith(QByteArray("MM\0*", 4)))
-            tif = TIFFClientOpen("memory", "rm", &source, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
-                                 tiffUnmap);
+        if (!tiff.startsWith(QByteArray("II*\0", 4)) && !tiff.startsWith(QByteArray("MM\0*", 4))) return;
+        TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+        if (!options) return;
+        TIFFOpenOptionsSetErrorHandlerExtR(options, tiffQuiet, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, tiffQuiet, nullptr);
+        tif = TIFFClientOpenExt("memory", "rm", &source, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap,
+                                tiffUnmap, options);
+        TIFFOpenOptionsFree(options);
     }
     ~TiffReader()
     {
         if (tif) TIFFClose(tif);
-        TIFFSetErrorHandler(errors);
-        TIFFSetWarningHandler(warnings);
     }
     TiffReader(const TiffReader&) = delete;
     TiffReader& operator=(const TiffReader&) = delete;
