@@ -37,25 +37,32 @@ std::optional<QString> moveAside(const QString& path, const QString& keptFor)
     return std::nullopt;
 }
 
-namespace {
-
-// Removes each entry of the folder open at `folder`; false when one stays.
-bool emptyFolder(int folder)
+std::optional<std::vector<std::string>> entriesAt(int folder)
 {
     const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (!dir) {
         if (listed >= 0) ::close(listed);
-        return false;
+        return std::nullopt;
     }
     // fdopendir takes the descriptor: closedir closes it.
     std::vector<std::string> names;
     while (const dirent* found = ::readdir(dir))
         if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0)
             names.emplace_back(found->d_name);
-    bool all = true;
-    for (const std::string& each : names) all = removeTreeAt(::dirfd(dir), each) && all;
     ::closedir(dir);
+    return names;
+}
+
+namespace {
+
+// Removes each entry of the folder open at `folder`; false when one stays.
+bool emptyFolder(int folder)
+{
+    const std::optional<std::vector<std::string>> names = entriesAt(folder);
+    if (!names) return false;
+    bool all = true;
+    for (const std::string& each : *names) all = removeTreeAt(folder, each) && all;
     return all;
 }
 

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform::FileMoves {
 
@@ -24,6 +25,9 @@ std::optional<QString> moveAside(const QString& path, const QString& keptFor = {
 // something else at that name, a folder of the user's renamed there say.
 // False when something stays. Errors are ignored.
 bool removeTreeAt(int folder, const std::string& name);
+// The names in the folder open at `folder` ("." and ".." aside); none where
+// it cannot be listed.
+std::optional<std::vector<std::string>> entriesAt(int folder);
 // Removes everything in the folder open at `folder` (removeTreeAt), then
 // the folder itself, by `name` in `parent`, only while that name still
 // leads to it: in a folder another user may change, they may have renamed

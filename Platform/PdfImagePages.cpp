@@ -236,40 +236,36 @@ fz_image* heifImage(const HeifDecoding& decoding, const fz_buffer* buffer, int* 
     return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
 }
 
-// A PNG that MuPDF does not read (empty data chunks, data past the image),
-// as libpng reads it; none where libpng cannot either, or where its header
-// claims more pixels than a page may hold or the file could hold.
-fz_image* libpngImage(const fz_buffer* file, int* width, int* height)
+// A picture another library reads where MuPDF does not, as that library
+// decodes it; none where it cannot either, or where its header claims more
+// pixels than a page may hold or the file could hold.
+using HeaderOf = std::optional<ImageEncoding::PngHeader> (*)(const QByteArray&);
+using DecodeInto = bool (*)(const QByteArray&, const ImageEncoding::PngHeader&, unsigned char*, std::ptrdiff_t);
+fz_image* decodedImage(const fz_buffer* file, HeaderOf headerOf, DecodeInto decode, int* width, int* height)
 {
-    const QByteArray png = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data), qsizetype(file->len));
-    const std::optional<ImageEncoding::PngHeader> header = ImageEncoding::pngHeader(png);
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data), qsizetype(file->len));
+    const std::optional<ImageEncoding::PngHeader> header = headerOf(bytes);
     if (!header || tooManyPixels(header->width, header->height) || !bytesCouldHold(file, header->width, header->height))
         return nullptr;
     *width = header->width;
     *height = header->height;
     FzError err;
     FzPixmapOwner pixmap{newPixmapC(pdfContext(), header->width, header->height, header->colour, header->alpha, &err)};
-    if (!pixmap.pixmap || !ImageEncoding::decodePng(png, *header, pixmap.pixmap->samples, pixmap.pixmap->stride))
-        return nullptr;
+    if (!pixmap.pixmap || !decode(bytes, *header, pixmap.pixmap->samples, pixmap.pixmap->stride)) return nullptr;
     return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
 }
 
+// A PNG that MuPDF does not read (empty data chunks, data past the image), as libpng reads it.
+fz_image* libpngImage(const fz_buffer* file, int* width, int* height)
+{
+    return decodedImage(file, ImageEncoding::pngHeader, ImageEncoding::decodePng, width, height);
+}
+
 // A TIFF of samples wider than 8 bits behind a horizontal predictor, which
-// MuPDF misreads (ImageEncoding.h), as libtiff reads it, upright; none for
-// any other file.
+// MuPDF misreads (ImageEncoding.h), as libtiff reads it, upright.
 fz_image* libtiffImage(const fz_buffer* file, int* width, int* height)
 {
-    const QByteArray tiff = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data), qsizetype(file->len));
-    const std::optional<ImageEncoding::PngHeader> header = ImageEncoding::predictedWideTiff(tiff);
-    if (!header || tooManyPixels(header->width, header->height) || !bytesCouldHold(file, header->width, header->height))
-        return nullptr;
-    *width = header->width;
-    *height = header->height;
-    FzError err;
-    FzPixmapOwner pixmap{newPixmapC(pdfContext(), header->width, header->height, header->colour, header->alpha, &err)};
-    if (!pixmap.pixmap || !ImageEncoding::decodeTiff(tiff, *header, pixmap.pixmap->samples, pixmap.pixmap->stride))
-        return nullptr;
-    return imageFromPixmapC(pdfContext(), pixmap.pixmap, &err);
+    return decodedImage(file, ImageEncoding::predictedWideTiff, ImageEncoding::decodeTiff, width, height);
 }
 
 } // namespace

@@ -19,10 +19,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <numeric>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -479,26 +477,6 @@ void WorkFolder::writeNewFile(int in, const std::string& name, const QByteArray&
                                        saveFailureReason(FileSystemError(error, "write " + name)));
 }
 
-namespace {
-
-// Whether the folder open at `fd` holds nothing.
-bool emptyFolder(int fd)
-{
-    const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
-    if (!dir) {
-        if (listed >= 0) ::close(listed);
-        return false;
-    }
-    bool empty = true;
-    while (const dirent* found = ::readdir(dir))
-        if (std::strcmp(found->d_name, ".") != 0 && std::strcmp(found->d_name, "..") != 0) empty = false;
-    ::closedir(dir);
-    return empty;
-}
-
-} // namespace
-
 int WorkFolder::moveOut(int in, const std::string& name, int to, const std::string& newName)
 {
     const bool exclusive = !platform::writeSeams().noExclusiveRename;
@@ -529,7 +507,8 @@ int WorkFolder::moveInto(int in, const std::string& name, int to, const std::str
     // Another user may have renamed a folder onto the name since: only an
     // empty private folder of the user's takes the pages.
     if (out.fd < 0 || ::fstat(out.fd, &st) != 0) return errno;
-    if (st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700 || !emptyFolder(out.fd)) return EAGAIN;
+    const auto entries = platform::FileMoves::entriesAt(out.fd);
+    if (st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700 || !entries || !entries->empty()) return EAGAIN;
     const int into = held->fd;
     std::vector<std::string> moved;
     int error = 0;

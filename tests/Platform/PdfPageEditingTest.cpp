@@ -977,6 +977,26 @@ TEST(PdfPageEditing, EveryKindOfImageBecomesAPageThatSavesAsItWasDrawn)
     }
 }
 
+namespace {
+
+// The picture in `bytes` inserted as a page after a one-page document, saved
+// as the window saves, and that page as poppler draws it at 72 dpi; null
+// where the picture made no page.
+QImage savedPictureByPoppler(const QTemporaryDir& dir, const char* name, const QByteArray& bytes)
+{
+    const auto image = imagePageDocument(write(dir, name, bytes).toStdString(), pixelsAsPoints());
+    if (!image) return {};
+    auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
+    insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
+    const QString saved = dir.filePath("saved.pdf");
+    PdfSaveOptions asTheWindowSaves;
+    asTheWindowSaves.garbageCollect = true;
+    doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
+    return testsupport::popplerPage(saved, 1, 72);
+}
+
+} // namespace
+
 // A 16-bit TIFF deflated behind a horizontal predictor, as ImageMagick and
 // scanners store deep pictures, RGB or CMYK, is a page of its picture, saved so too.
 TEST(PdfPageEditing, PredictedDeepTiffPageShowsItsPicture)
@@ -987,17 +1007,9 @@ TEST(PdfPageEditing, PredictedDeepTiffPageShowsItsPicture)
     for (const bool cmyk : {false, true}) {
         SCOPED_TRACE(cmyk ? "CMYK" : "RGB");
         QTemporaryDir dir;
-        const auto image =
-            imagePageDocument(write(dir, "deep.tif", tiffOf(picture, 16, true, cmyk)).toStdString(), pixelsAsPoints());
-        ASSERT_TRUE(image);
-        auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
-        insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
-        const QString saved = dir.filePath("saved.pdf");
-        PdfSaveOptions asTheWindowSaves;
-        asTheWindowSaves.garbageCollect = true;
-        doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
-        // The page inserted second; poppler may round its size up.
-        const QImage drawn = testsupport::popplerPage(saved, 1, 72).copy(0, 0, 121, 91);
+        // Poppler may round the page's size up.
+        const QImage drawn =
+            savedPictureByPoppler(dir, "deep.tif", tiffOf(picture, 16, true, cmyk)).copy(0, 0, 121, 91);
         const double difference = testsupport::meanDifference(drawn, picture);
         EXPECT_GE(difference, 0);
         EXPECT_LT(difference, 2.0);
@@ -1011,16 +1023,7 @@ TEST(PdfPageEditing, AdobeCmykJpegPageKeepsItsColours)
     ImageEncoding::Samples cmyk{64, 32, 4, {}};
     for (int i = 0; i < 64 * 32 * 4; ++i) cmyk.bytes += char(i % 4 == 3 && i / 4 % 64 >= 32 ? 0 : 255);
     QTemporaryDir dir;
-    const auto image =
-        imagePageDocument(write(dir, "cmyk.jpg", ImageEncoding::jpeg(cmyk, 0.9)).toStdString(), pixelsAsPoints());
-    ASSERT_TRUE(image);
-    auto doc = PdfDocument::openFile(write(dir, "document.pdf", testsupport::makeTextPdf(1)).toStdString());
-    insertPage(*doc, graftPages(*doc, *image, {0}).at(0), 1);
-    const QString saved = dir.filePath("saved.pdf");
-    PdfSaveOptions asTheWindowSaves;
-    asTheWindowSaves.garbageCollect = true;
-    doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
-    const QImage drawn = testsupport::popplerPage(saved, 1, 72);
+    const QImage drawn = savedPictureByPoppler(dir, "cmyk.jpg", ImageEncoding::jpeg(cmyk, 0.9));
     ASSERT_GE(drawn.width(), 64);
     EXPECT_GT(qGray(drawn.pixel(8, 16)), 200);
     EXPECT_LT(qGray(drawn.pixel(56, 16)), 60);
