@@ -1219,35 +1219,78 @@ int anyFieldC(fz_context* ctx, pdf_document* doc, int (*test)(fz_context*, pdf_d
     return 0;
 }
 
+namespace {
+
+// Whether the page's marks hold a signature's widget with a value. Throws
+// like any MuPDF call.
+int pageHoldsSignatureC(fz_context* ctx, pdf_obj* page)
+{
+    pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+    const int n = pdf_array_len(ctx, annots);
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* annot = pdf_array_get(ctx, annots, i);
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget)) && isSignatureC(ctx, annot))
+            return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
 // Whether a field of the form, or a widget on a page, is a signature with a
 // value. Some signing programs leave the new field out of the form's list
 // when the catalog holds the form itself, and other readers still find and
 // check the signature through the page: a full rewrite would break it.
-int isSignedC(fz_context* ctx, pdf_document* doc)
+int isSignedC(fz_context* ctx, pdf_document* doc, int release)
 {
+    enum { maxDepth = 256 };
     int isSigned = 0;
     fz_var(isSigned);
     fz_try(ctx) {
         isSigned = anyFieldC(
             ctx, doc, [](fz_context* c, pdf_document*, pdf_obj* field) { return isSignatureC(c, field) ? 1 : 0; });
-        // Reading each page's list of marks costs little beside the save
-        // that asks, which writes every object of the file.
-        const int pages = isSigned ? 0 : pdf_count_pages(ctx, doc);
-        for (int p = 0; p < pages && !isSigned; ++p) {
-            pdf_obj* annots = pdf_dict_get(ctx, pdf_lookup_page_obj(ctx, doc, p), PDF_NAME(Annots));
-            const int n = pdf_array_len(ctx, annots);
-            for (int i = 0; i < n && !isSigned; ++i) {
-                pdf_obj* annot = pdf_array_get(ctx, annots, i);
-                if (pdf_name_eq(ctx, pdf_dict_get(ctx, annot, PDF_NAME(Subtype)), PDF_NAME(Widget))
-                    && isSignatureC(ctx, annot))
-                    isSigned = 1;
+        // The pages' marks in one walk of the tree: a look-up by index walks
+        // the tree down to its page, past every page before it in a flat one.
+        pdf_obj* nodes[maxDepth];
+        int next[maxDepth];
+        int depth = 0;
+        std::int64_t visits = 0;
+        const std::int64_t most = 4 * std::int64_t(pdf_xref_len(ctx, doc)) + 64;
+        if (!isSigned) {
+            nodes[0] = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+            next[0] = 0;
+            depth = 1;
+        }
+        while (depth > 0 && !isSigned) {
+            pdf_obj* kids = pdf_dict_get(ctx, nodes[depth - 1], PDF_NAME(Kids));
+            const int i = next[depth - 1]++;
+            if (i >= pdf_array_len(ctx, kids)) {
+                --depth;
+                continue;
             }
+            if (++visits > most) fz_throw(ctx, FZ_ERROR_GENERIC, "the page tree loops");
+            pdf_obj* kid = pdf_array_get(ctx, kids, i);
+            if (pdf_is_array(ctx, pdf_dict_get(ctx, kid, PDF_NAME(Kids)))) {
+                if (depth == maxDepth) fz_throw(ctx, FZ_ERROR_GENERIC, "the page tree is too deep");
+                nodes[depth] = kid;
+                next[depth++] = 0;
+                continue;
+            }
+            isSigned = pageHoldsSignatureC(ctx, kid);
+            if (release && pdf_is_indirect(ctx, kid)) releaseParsedObjectC(ctx, doc, pdf_to_num(ctx, kid));
         }
     }
     // One that cannot be told is left as signed: a full rewrite would break
     // a signature the walk did not reach.
     fz_catch(ctx) isSigned = 1;
     return isSigned;
+}
+
+bool signedDocument(PdfDocument::Impl& d)
+{
+    if (d.locked) return false;
+    if (!d.signedFile) d.signedFile = isSignedC(pdfContext(), d.doc, d.releasesWhatItReads) != 0;
+    return *d.signedFile;
 }
 
 namespace {
@@ -3809,15 +3852,15 @@ bool keepsFileByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options
 
 // Whether a write keeps a signed file's signed bytes, as its own file's
 // save does: its changes go after them (prepareSave).
-bool keepsSignedBytes(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+bool keepsSignedBytes(PdfDocument::Impl& d, const PdfSaveOptions& options)
 {
-    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && isSignedC(pdfContext(), d.doc);
+    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && signedDocument(d);
 }
 
 // Whether a save into a file goes by update of the file's own bytes before
 // any write is tried: a file whose bytes the engine cannot hold, a signed
 // file MuPDF can update.
-bool savesByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+bool savesByUpdate(PdfDocument::Impl& d, const PdfSaveOptions& options)
 {
     return d.doc->file
            && (keepsFileByUpdate(d, options)
@@ -3827,7 +3870,7 @@ bool savesByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options)
 // Whether a save of a signed file would write it anew: MuPDF cannot write
 // an update of the file (one it had to rebuild), and the signature would no
 // longer verify.
-bool rewritesSignedFile(const PdfDocument::Impl& d, const PdfSaveOptions& options)
+bool rewritesSignedFile(PdfDocument::Impl& d, const PdfSaveOptions& options)
 {
     return keepsSignedBytes(d, options) && !canSaveIncrementallyC(pdfContext(), d.doc);
 }
@@ -4430,9 +4473,11 @@ bool PdfDocument::copyShowsLess() const
 bool PdfDocument::updateKeepsRemovedPages() const
 {
     std::lock_guard lock(d->mutex);
-    // Pages out of the tree come from an edit, which read the file whole.
+    // Pages out of the tree come from an edit, which read the file whole
+    // and learnt whether it is signed (holdReferences): asked on the
+    // window's thread, nothing here walks the pages.
     if (d->locked || d->pagesOut.empty()) return false;
-    return savesByUpdate(*d, {}) && removedPagesInFile(*d);
+    return removedPagesInFile(*d) && savesByUpdate(*d, {});
 }
 
 bool PdfDocument::newCopyShowsLess() const
@@ -4452,7 +4497,7 @@ bool PdfDocument::sourceChanged() const
 bool PdfDocument::isSigned() const
 {
     std::lock_guard lock(d->mutex);
-    return !d->locked && isSignedC(pdfContext(), d->doc);
+    return signedDocument(*d);
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::copy() const

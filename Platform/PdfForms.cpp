@@ -362,7 +362,7 @@ void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page, pdf_annot* edited)
             if (isPasswordC(ctx, w) && !showsMaskC(ctx, w)) {
                 const bool held = pdf_dict_get(ctx, pdf_annot_obj(ctx, w), PDF_NAME(AP)) != nullptr;
                 const bool edit = edited && sameFieldC(ctx, edited, w);
-                if (held && !edit && staySigned < 0) staySigned = isSignedC(ctx, page->doc);
+                if (held && !edit && staySigned < 0) staySigned = isSignedC(ctx, page->doc, 0);
                 if (!held || edit || !staySigned) drawShownC(ctx, w);
             }
         }
@@ -801,6 +801,26 @@ int showFieldValuesC(fz_context* ctx, pdf_page* page, FzError* err)
     return all;
 }
 
+// Whether page object `num` has a widget among its marks; one that cannot be
+// read counts as having one. Never throws.
+int holdsWidgetC(fz_context* ctx, pdf_document* doc, int num, int gen)
+{
+    pdf_obj* page = nullptr;
+    int holds = 0;
+    fz_var(page);
+    fz_var(holds);
+    fz_try(ctx) {
+        page = pdf_new_indirect(ctx, doc, num, gen);
+        pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
+        for (int i = 0, n = pdf_array_len(ctx, annots); i < n && !holds; ++i)
+            holds =
+                pdf_name_eq(ctx, pdf_dict_get(ctx, pdf_array_get(ctx, annots, i), PDF_NAME(Subtype)), PDF_NAME(Widget));
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, page);
+    fz_catch(ctx) holds = 1;
+    return holds;
+}
+
 void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     fz_try(ctx) pdf_dict_dels(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm"), "NeedAppearances");
@@ -809,11 +829,7 @@ void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
 
 } // namespace
 
-bool fieldsStaySigned(PdfDocument::Impl& d)
-{
-    if (!d.signedFile) d.signedFile = isSignedC(pdfContext(), d.doc) != 0;
-    return *d.signedFile;
-}
+bool fieldsStaySigned(PdfDocument::Impl& d) { return signedDocument(d); }
 
 namespace {
 
@@ -868,13 +884,24 @@ void drawNeededAppearances(PdfDocument::Impl& d)
         fz_try(ctx) pdf_drop_local_xref_and_resources(ctx, d.doc);
         fz_catch(ctx) captureError(ctx, &err);
     }
-    const int count = countPagesC(ctx, d.doc, &err);
     // A stored drawing may show another value than the field holds (some
     // programs leave it behind when the value changes), and the request is
     // what makes other readers draw the value instead: it goes only when
     // every field shows its value, drawn anew here where it did not.
-    bool every = count > 0 && err.code == 0;
-    for (int i = 0; i < count; ++i) {
+    // Only the pages with a widget are loaded: loading one looks it up by its
+    // index, which in a flat page tree passes every page before it.
+    std::vector<int> withWidgets;
+    bool every = true;
+    try {
+        const PageMap& map = pageMap(d);
+        for (size_t i = 0; i < map.ids.size(); ++i)
+            if (!map.ids[i] || holdsWidgetC(ctx, d.doc, map.ids[i].object, map.ids[i].generation))
+                withWidgets.push_back(int(i));
+        every = !map.ids.empty();
+    } catch (const PdfError&) {
+        every = false; // a tree that cannot be read keeps the request for other readers
+    }
+    for (int i : withWidgets) {
         try {
             PageRef page = loadPage(d, i);
             if (!showFieldValuesC(ctx, page.page, &err)) every = false;

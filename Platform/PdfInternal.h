@@ -314,7 +314,7 @@ struct PdfDocument::Impl {
     std::unordered_map<int, ObjectStreamRead> objectStreams;
     bool namesCut = false;
     // The widgets, by object number, that showFieldValues has judged, and
-    // whether the file is signed, once a form drawing asked.
+    // whether the file is signed, once asked (signedDocument).
     std::unordered_set<int> fieldsJudged;
     std::optional<bool> signedFile;
     // Whether a save is drawing the form into the file (drawNeededAppearances):
@@ -639,16 +639,24 @@ bool appearancesToDraw(PdfDocument::Impl& d);
 // after settleBeforeEditing, and the page must then be loaded again. The
 // caller holds d.mutex; throws what settleBeforeEditing throws.
 bool showFieldValues(PdfDocument::Impl& d, pdf_page* page);
-// Whether a field of the form, or a widget on a page, is a signature with a
-// value; a file that cannot be read through counts as signed. Never throws.
 // Whether `test` holds for a field of the form's field tree, walked with a
 // bounded stack: a damaged file may make the tree a cycle. Throws like any
 // MuPDF call.
 int anyFieldC(fz_context* ctx, pdf_document* doc, int (*test)(fz_context*, pdf_document*, pdf_obj* field));
-int isSignedC(fz_context* ctx, pdf_document* doc);
+// Whether a field of the form, or a widget on a page, is a signature with a
+// value, in one walk of the page tree; with `release`, each page dictionary
+// read is let go of (releaseParsedObjectC). A file that cannot be read
+// through counts as signed. Never throws.
+int isSignedC(fz_context* ctx, pdf_document* doc, int release);
+// Whether the document is signed (isSignedC), asked once a document read:
+// no edit ravlen makes signs it, and an update keeps the signed bytes. A
+// page edit that takes pages out asks it (holdReferences), so that a save's
+// questions on the window's thread walk no pages. False while locked. The
+// caller holds d.mutex; never throws.
+bool signedDocument(PdfDocument::Impl& d);
 // Whether the document's fields stay as its file holds them, whatever is
-// written or shown: a signed file's do. Asked once a document (isSignedC
-// walks every page); the caller holds d.mutex.
+// written or shown: a signed file's do (signedDocument). The caller holds
+// d.mutex.
 bool fieldsStaySigned(PdfDocument::Impl& d);
 // Draws a page (runPagePartsC), or its recording when `list` is given,
 // through `ctm` into `target`.

@@ -777,6 +777,10 @@ void holdReferences(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)
     fz_free(pdfContext(), walk.held);
     // What cannot be walked stays as it was: the page is out, and readers
     // pass over a destination they cannot follow.
+    // Every save now asks whether an update keeps the pages out, on the
+    // window's thread: whether the file is signed is learnt here, in the
+    // edit that reads the pages anyway, once a document.
+    signedDocument(d);
 }
 
 void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)

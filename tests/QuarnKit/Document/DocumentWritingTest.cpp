@@ -3,6 +3,8 @@
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Pages/PageEdits.h"
+#include "Platform/PdfPageLookups.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +36,54 @@ std::unique_ptr<QuarnDocument> swollen(const QString& path)
     return document;
 }
 
+// `pages` blank pages in one flat /Kids array; with `form`, a text field on
+// the first in a form that asks readers to draw its fields, which a save draws.
+QByteArray flatPages(int pages, bool form)
+{
+    std::vector<std::string> objects = {
+        std::string("<< /Type /Catalog /Pages 2 0 R")
+            + (form ? " /AcroForm << /Fields [3 0 R] /NeedAppearances true >>" : "") + " >>",
+        "", "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Alice) /Rect [72 600 300 630] /P 4 0 R >>"};
+    std::string kids;
+    for (int i = 0; i < pages; ++i) {
+        kids += std::to_string(4 + i) + " 0 R ";
+        objects.push_back(std::string("<< /Type /Page /Parent 2 0 R") + (form && i == 0 ? " /Annots [3 0 R]" : "")
+                          + " >>");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " /MediaBox [0 0 612 792] >>";
+    return testsupport::writePdf(objects);
+}
+
 } // namespace
+
+// A save asks nothing of the document whose cost grows with its pages, of
+// the window's thread or the saver's: a page deleted from a flat page list
+// and saved as the window saves it (DocumentWindow::writeFile: its question,
+// then the saver) looks as many pages up in 1,200 pages as in 2,400. Also
+// for a form whose save draws its fields.
+TEST(DocumentWriting, ASaveLooksNoPageUpForEachPage)
+{
+    QTemporaryDir dir;
+    for (const bool form : {false, true}) {
+        std::vector<std::uint64_t> lookups;
+        for (const int pages : {1200, 2400}) {
+            const QString path = writeFile(dir, "long.pdf", flatPages(pages, form));
+            auto document = QuarnDocument::open(path);
+            ASSERT_TRUE(quarnkit::PageEdits::deletePages(*document, {pages / 2}));
+            const std::uint64_t before = platform::pageLookups();
+            EXPECT_FALSE(document->saveKeepsRemovedPages());
+            DocumentSaver saver;
+            ASSERT_TRUE(saver.start(*document, quarnkit::documentFile(*document, path)));
+            const DocumentSaver::Outcome outcome = saver.waitForFinished();
+            ASSERT_FALSE(outcome.error) << outcome.error->reason();
+            lookups.push_back(platform::pageLookups() - before);
+            EXPECT_EQ(QuarnDocument::open(path)->pageCount(), pages - 1);
+            EXPECT_FALSE(readFile(path).contains("/NeedAppearances")) << pages; // drawn, when asked
+        }
+        EXPECT_EQ(lookups[0], lookups[1]) << "form " << form;
+        EXPECT_LT(lookups[1], 20u) << "form " << form;
+    }
+}
 
 // The child half of the full-disk test: runs on a 16 KB file system of its own.
 TEST(DocumentWritingChild, SavesOntoAFullDisk)
