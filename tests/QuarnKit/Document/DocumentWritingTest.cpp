@@ -36,22 +36,33 @@ std::unique_ptr<QuarnDocument> swollen(const QString& path)
     return document;
 }
 
-// `pages` blank pages in one flat /Kids array; with `form`, a text field on
-// the first in a form that asks readers to draw its fields, which a save draws.
-QByteArray flatPages(int pages, bool form)
+enum class Kind { plain, form, signedFile };
+
+// `pages` blank pages in one flat /Kids array. A form asks readers to draw
+// its text field on the first page, which a save draws; a signed file has
+// its signature on the last page alone, as some signing programs write it.
+QByteArray flatPages(int pages, Kind kind, const QString& folder)
 {
+    const std::string value = std::to_string(4 + pages);
     std::vector<std::string> objects = {
-        std::string("<< /Type /Catalog /Pages 2 0 R")
-            + (form ? " /AcroForm << /Fields [3 0 R] /NeedAppearances true >>" : "") + " >>",
-        "", "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Alice) /Rect [72 600 300 630] /P 4 0 R >>"};
+        kind == Kind::form ? "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [3 0 R] /NeedAppearances true >> >>"
+        : kind == Kind::signedFile ? "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [] >> >>"
+                                   : "<< /Type /Catalog /Pages 2 0 R >>",
+        "",
+        kind == Kind::form ? "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Alice) /Rect [72 600 300 630] >>"
+                           : "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /V "
+                                 + value + " 0 R >>"};
+    const int marked = kind == Kind::form ? 0 : kind == Kind::signedFile ? pages - 1 : -1;
     std::string kids;
     for (int i = 0; i < pages; ++i) {
         kids += std::to_string(4 + i) + " 0 R ";
-        objects.push_back(std::string("<< /Type /Page /Parent 2 0 R") + (form && i == 0 ? " /Annots [3 0 R]" : "")
+        objects.push_back(std::string("<< /Type /Page /Parent 2 0 R") + (i == marked ? " /Annots [3 0 R]" : "")
                           + " >>");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " /MediaBox [0 0 612 792] >>";
-    return testsupport::writePdf(objects);
+    objects.push_back(testsupport::unsignedSignature());
+    const QByteArray pdf = testsupport::writePdf(objects);
+    return kind == Kind::signedFile ? testsupport::signPdf(pdf, folder) : pdf;
 }
 
 } // namespace
@@ -60,28 +71,29 @@ QByteArray flatPages(int pages, bool form)
 // the window's thread or the saver's: a page deleted from a flat page list
 // and saved as the window saves it (DocumentWindow::writeFile: its question,
 // then the saver) looks as many pages up in 1,200 pages as in 2,400. Also
-// for a form whose save draws its fields.
+// for a form whose save draws its fields, and a signed file saved by update.
 TEST(DocumentWriting, ASaveLooksNoPageUpForEachPage)
 {
     QTemporaryDir dir;
-    for (const bool form : {false, true}) {
+    for (const Kind kind : {Kind::plain, Kind::form, Kind::signedFile}) {
         std::vector<std::uint64_t> lookups;
         for (const int pages : {1200, 2400}) {
-            const QString path = writeFile(dir, "long.pdf", flatPages(pages, form));
+            const QString path = writeFile(dir, "long.pdf", flatPages(pages, kind, dir.path()));
             auto document = QuarnDocument::open(path);
             ASSERT_TRUE(quarnkit::PageEdits::deletePages(*document, {pages / 2}));
             const std::uint64_t before = platform::pageLookups();
-            EXPECT_FALSE(document->saveKeepsRemovedPages());
+            EXPECT_EQ(document->saveKeepsRemovedPages(), kind == Kind::signedFile);
             DocumentSaver saver;
             ASSERT_TRUE(saver.start(*document, quarnkit::documentFile(*document, path)));
             const DocumentSaver::Outcome outcome = saver.waitForFinished();
             ASSERT_FALSE(outcome.error) << outcome.error->reason();
             lookups.push_back(platform::pageLookups() - before);
             EXPECT_EQ(QuarnDocument::open(path)->pageCount(), pages - 1);
-            EXPECT_FALSE(readFile(path).contains("/NeedAppearances")) << pages; // drawn, when asked
+            EXPECT_FALSE(readFile(path).contains("/NeedAppearances")) << pages; // a form's fields drawn
+            EXPECT_EQ(kind == Kind::signedFile, testsupport::signatureHolds(path)) << pages;
         }
-        EXPECT_EQ(lookups[0], lookups[1]) << "form " << form;
-        EXPECT_LT(lookups[1], 20u) << "form " << form;
+        EXPECT_EQ(lookups[0], lookups[1]) << int(kind);
+        EXPECT_LT(lookups[1], 20u) << int(kind);
     }
 }
 
