@@ -2713,14 +2713,14 @@ PageRef loadPage(const PdfDocument::Impl& d, int index)
     }
     PageRef page(loadPageC(ctx, d.doc, index, &err));
     throwIfFailed(err, PdfErrorCode::damaged);
-    showFormC(ctx, page.page);
+    showFormC(ctx, page.page, d.signedFile ? int(*d.signedFile) : -1);
     if (!showFieldValues(editable, page.page)) {
         // A field is to be drawn anew: an edit, made after the whole file is read.
         page = PageRef();
         settleBeforeEditing(editable);
         page = PageRef(loadPageC(ctx, d.doc, index, &err));
         throwIfFailed(err, PdfErrorCode::damaged);
-        showFormC(ctx, page.page);
+        showFormC(ctx, page.page, d.signedFile ? int(*d.signedFile) : -1);
         showFieldValues(editable, page.page);
     }
     return page;

@@ -352,10 +352,11 @@ void drawLabelsC(fz_context* ctx, pdf_page* page, pdf_annot* chosen)
 // value, or the file stores it so) is drawn as its mask. In a signed file,
 // whose fields stay as signed, a drawing the file holds stays but for the
 // widgets of the field `edited` (none when null), which the edit just drew.
-// Never throws: a widget that cannot be drawn again keeps its drawing.
-void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page, pdf_annot* edited)
+// `staySigned` says whether the file is signed, -1 when that is not known
+// yet (signedDocument): then it is asked, and only of a page with a drawing
+// to change. Never throws: a widget that cannot be drawn again keeps its drawing.
+void maskPasswordsOfPageC(fz_context* ctx, pdf_page* page, pdf_annot* edited, int staySigned)
 {
-    int staySigned = -1; // asked once, and only of a page with a drawing to change
     fz_var(staySigned);
     for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
         fz_try(ctx) {
@@ -408,7 +409,7 @@ void matchLookToValueC(fz_context* ctx, pdf_annot* widget)
 // Applies one edit to the widget `num` of the page and regenerates the page's
 // appearances. Returns -1 when no widget has that number, else whether the
 // field took the change.
-int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* text, FzError* err)
+int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* text, int staySigned, FzError* err)
 {
     int result = -1;
     fz_var(result);
@@ -434,7 +435,7 @@ int editWidgetC(fz_context* ctx, pdf_page* page, int num, int op, const char* te
             }
             drawRequestedC(ctx, page);
             if (op == int(EditOp::choose)) drawLabelsC(ctx, page, found);
-            maskPasswordsOfPageC(ctx, page, found);
+            maskPasswordsOfPageC(ctx, page, found, staySigned);
         }
     }
     fz_catch(ctx) {
@@ -514,7 +515,8 @@ bool applyEdit(PdfDocument& doc, int pageIndex, int objectNumber, EditOp op, con
     settleBeforeEditing(d);
     PageRef page = loadPage(d, pageIndex);
     FzError err;
-    const int result = editWidgetC(pdfContext(), page.page, objectNumber, int(op), text.c_str(), &err);
+    const int result = editWidgetC(pdfContext(), page.page, objectNumber, int(op), text.c_str(),
+                                   d.signedFile ? int(*d.signedFile) : -1, &err);
     throwIfFailed(err);
     if (result < 0)
         throw PdfError(PdfErrorCode::general,
@@ -583,11 +585,11 @@ void showLabelForScreenC(fz_context* ctx, pdf_annot* widget)
     fz_catch(ctx) fz_rethrow(ctx);
 }
 
-void showFormC(fz_context* ctx, pdf_page* page)
+void showFormC(fz_context* ctx, pdf_page* page, int staySigned)
 {
     fz_try(ctx) drawRequestedC(ctx, page);
     fz_catch(ctx) {} // a drawing MuPDF made and ravlen could not mend is still shown
-    maskPasswordsOfPageC(ctx, page, nullptr);
+    maskPasswordsOfPageC(ctx, page, nullptr, staySigned);
 }
 
 namespace {
@@ -894,9 +896,11 @@ void drawNeededAppearances(PdfDocument::Impl& d)
     bool every = true;
     try {
         const PageMap& map = pageMap(d);
-        for (size_t i = 0; i < map.ids.size(); ++i)
+        for (size_t i = 0; i < map.ids.size(); ++i) {
             if (!map.ids[i] || holdsWidgetC(ctx, d.doc, map.ids[i].object, map.ids[i].generation))
                 withWidgets.push_back(int(i));
+            if (map.ids[i] && d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, map.ids[i].object);
+        }
         every = !map.ids.empty();
     } catch (const PdfError&) {
         every = false; // a tree that cannot be read keeps the request for other readers
@@ -937,7 +941,7 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
             }
             fz_catch(ctx) {} // a field that cannot be drawn shows the drawing the file holds
         }
-        if (drawn) maskPasswordsOfPageC(ctx, page, nullptr);
+        if (drawn) maskPasswordsOfPageC(ctx, page, nullptr, 1);
         return true;
     }
     std::vector<pdf_annot*> unjudged;
@@ -951,7 +955,7 @@ bool showFieldValues(PdfDocument::Impl& d, pdf_page* page)
         if (!d.settled) return false;
         settleBeforeEditing(d);
         for (pdf_annot* w : redrawn) judgeFieldC(ctx, w, 1);
-        maskPasswordsOfPageC(ctx, page, nullptr);
+        maskPasswordsOfPageC(ctx, page, nullptr, 0);
     }
     for (pdf_annot* w : unjudged) d.fieldsJudged.insert(pdf_to_num(ctx, pdf_annot_obj(ctx, w)));
     return true;

@@ -551,8 +551,9 @@ struct PixelTarget {
 // made for fields that had none are mended (drawRequestedC), and each
 // password field whose drawing shows more than a mask (one asterisk a
 // character, as other readers draw it) is drawn as that mask, but for a
-// drawing a signed file holds. Never throws.
-void showFormC(fz_context* ctx, pdf_page* page);
+// drawing a signed file holds; `staySigned` says whether the file is signed,
+// -1 when not known yet (signedDocument). Never throws.
+void showFormC(fz_context* ctx, pdf_page* page, int staySigned);
 // A pop-up whose drawing MuPDF made for the screen alone (the file holds
 // none) shows the label of the option its value names, as other readers draw
 // it, where MuPDF shows the value: it is drawn anew for the screen, the
