@@ -2,7 +2,23 @@
 
 #include <QUrlQuery>
 
+#include <algorithm>
+
 namespace quarnkit {
+
+namespace {
+
+// An address as a mail program reads it once decoded: a `?`, `&` or `#` there
+// would start fields of the program's own (a%3Fattach=… in the address).
+bool isPlainAddress(const QString& encoded)
+{
+    const QString decoded = QUrl::fromPercentEncoding(encoded.toUtf8());
+    return std::none_of(decoded.begin(), decoded.end(), [](QChar c) {
+        return c == u'?' || c == u'&' || c == u'#' || c.category() == QChar::Other_Control;
+    });
+}
+
+} // namespace
 
 std::optional<QUrl> externalLinkTarget(const QUrl& url)
 {
@@ -10,13 +26,16 @@ std::optional<QUrl> externalLinkTarget(const QUrl& url)
     if (!url.isValid()) return std::nullopt;
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) return url;
     if (scheme != QLatin1String("mailto")) return std::nullopt;
+    if (!isPlainAddress(url.path(QUrl::FullyEncoded))) return std::nullopt;
 
     // Fields compared decoded (a%74tach is attach), kept as they were written.
     QUrlQuery kept;
     for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyEncoded)) {
         const QString field = QUrl::fromPercentEncoding(key.toUtf8()).toLower();
-        if (field == QLatin1String("to") || field == QLatin1String("cc") || field == QLatin1String("bcc")
-            || field == QLatin1String("subject") || field == QLatin1String("body"))
+        const bool address =
+            field == QLatin1String("to") || field == QLatin1String("cc") || field == QLatin1String("bcc");
+        if (address && !isPlainAddress(value)) return std::nullopt;
+        if (address || field == QLatin1String("subject") || field == QLatin1String("body"))
             kept.addQueryItem(key, value);
     }
     QUrl mail = url;

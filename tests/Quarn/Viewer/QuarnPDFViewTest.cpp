@@ -457,6 +457,10 @@ TEST(QuarnPDFViewTest, ExternalLinksOpenOnlyForWebAndMail)
              {"mailto:someone@example.org?%61ttach=/etc/passwd", "mailto:someone@example.org"},
              {"mailto:someone@example.org?subject=Hi#?attach=/home/someone/secret.pdf",
               "mailto:someone@example.org?subject=Hi"},
+             // Addresses a mail program decodes into fields of its own.
+             {"mailto:someone%3Fattach=/etc/passwd@example.org", ""},
+             {"mailto:someone@example.org?cc=x%26attach%3D/etc/passwd", ""},
+             {"mailto:someone@example.org%23?attach=/etc/passwd", ""},
              {"file:///bin/sh", ""},
              {"javascript:alert(1)", ""},
              {"smb://server/share", ""}}) {
