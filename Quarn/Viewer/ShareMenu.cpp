@@ -14,6 +14,10 @@
 #include <QPointer>
 #include <QProcess>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QFutureWatcher>
+
+#include <utility>
 
 namespace quarn {
 
@@ -87,9 +91,35 @@ ShareMenu::ShareMenu(const QString& filePath, QWidget* parent) : QMenu(parent), 
     reveal_ = addAction(tr("Show in Folder"));
 
     connect(email_, &QAction::triggered, this, [this] {
-        const QStringList command = emailCommand(filePath_);
-        if (!launch || !launch(command.first(), command.mid(1)))
-            emit failed(tr("The mail program could not be started (xdg-email)."));
+        // The file the mail program can name is found (and copied, when its
+        // name would read as more than one file) on a worker; the mail is
+        // started back here. A failure is said over the window once the
+        // menu is gone.
+        QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
+        QObject* context = window ? static_cast<QObject*>(window) : this;
+        using Mailable = std::pair<QString, QString>; // the file, or why not
+        auto* watcher = new QFutureWatcher<Mailable>(context);
+        connect(watcher, &QFutureWatcher<Mailable>::finished, context,
+                [watcher, start = launch, menu = QPointer<ShareMenu>(this), over = QPointer<QWidget>(window)] {
+                    watcher->deleteLater();
+                    const auto& [file, failure] = watcher->result();
+                    QString why = failure;
+                    if (why.isEmpty()) {
+                        const QStringList command = emailCommand(file);
+                        if (!start || !start(command.first(), command.mid(1)))
+                            why = tr("The mail program could not be started (xdg-email).");
+                    }
+                    if (why.isEmpty()) return;
+                    if (menu) emit menu->failed(why);
+                    else showShareFailure(over, why);
+                });
+        watcher->setFuture(QtConcurrent::run([path = filePath_] {
+            try {
+                return Mailable{ShareFolder().mailableFile(path), {}};
+            } catch (const ShareError& error) {
+                return Mailable{{}, error.message()};
+            }
+        }));
     });
     connect(copy_, &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setMimeData(fileMimeData(filePath_)); });

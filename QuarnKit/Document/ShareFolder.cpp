@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -122,6 +123,37 @@ QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName)
     const QString file = own + '/' + baseName + QStringLiteral(".pdf");
     if (!platform::PrivateFiles::write(file, bytes)) throw ShareError(QObject::tr("The copy could not be written."));
     return file;
+}
+
+QString ShareFolder::mailableFile(const QString& path) const
+{
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    if (resolved.isEmpty()) throw ShareError(QObject::tr("The file “%1” can't be found.").arg(path));
+    if (mailReadsAsOneFile(resolved)) return path;
+    QFile original(resolved);
+    if (!original.open(QIODevice::ReadOnly))
+        throw ShareError(QObject::tr("The file “%1” couldn't be read: %2.").arg(path, original.errorString()));
+    const QByteArray bytes = original.readAll();
+    if (original.error() != QFileDevice::NoError)
+        throw ShareError(QObject::tr("The file “%1” couldn't be read: %2.").arg(path, original.errorString()));
+    QString name = baseName(resolved);
+    for (QChar& c : name) {
+        if (c == u'\'') c = QChar(0x2019);
+        else if (c == u',') c = QChar(0x201A);
+        else if (c.category() == QChar::Other_Control) c = u' ';
+    }
+    const QString copy = writeCopy(bytes, name);
+    if (!mailReadsAsOneFile(copy))
+        throw ShareError(
+            QObject::tr("The mail program can't be handed a file in “%1”: its name holds a quote or a comma.")
+                .arg(QFileInfo(copy).path()));
+    return copy;
+}
+
+bool ShareFolder::mailReadsAsOneFile(const QString& resolvedPath)
+{
+    return std::none_of(resolvedPath.begin(), resolvedPath.end(),
+                        [](QChar c) { return c == u'\'' || c == u',' || c.category() == QChar::Other_Control; });
 }
 
 QString ShareFolder::baseName(const QString& path)

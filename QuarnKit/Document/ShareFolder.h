@@ -49,6 +49,17 @@ public:
     // throws ShareError.
     QString writeCopy(const QByteArray& bytes, const QString& baseName) const;
 
+    // The file a mail program is handed for the file at `path`: the file
+    // itself, or, where the mail program would read its name as more than one
+    // file (mailReadsAsOneFile), a copy written here under a name of
+    // look-alikes. Reads and writes the disk; throws ShareError.
+    QString mailableFile(const QString& path) const;
+    // Whether a mail program handed `resolvedPath` by xdg-email reads it as
+    // this one file: xdg-email resolves links, and may put the path between
+    // single quotes of a list of fields (Thunderbird's), where a quote starts
+    // another field and a comma another attachment.
+    static bool mailReadsAsOneFile(const QString& resolvedPath);
+
     // The name a copy of the file at `path` is given: the file name without
     // its extension, trimmed; "Untitled" without a path or name.
     static QString baseName(const QString& path);

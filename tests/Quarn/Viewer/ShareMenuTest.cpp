@@ -47,6 +47,7 @@ TEST(ShareMenu, OffersEmailCopyAndShowInFolder)
         return true;
     };
     menu.emailAction()->trigger();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !program.isEmpty(); }));
     EXPECT_EQ(program, "xdg-email");
     EXPECT_EQ(arguments, QStringList({"--attach", path}));
 
@@ -65,12 +66,38 @@ TEST(ShareMenu, OffersEmailCopyAndShowInFolder)
 
 TEST(ShareMenu, AMailProgramThatDoesNotStartIsReported)
 {
-    ShareMenu menu("/tmp/x.pdf");
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("x.pdf");
+    touch(path);
+    ShareMenu menu(path);
     menu.launch = [](const QString&, const QStringList&) { return false; };
     QString failure;
     QObject::connect(&menu, &ShareMenu::failed, [&](const QString& description) { failure = description; });
     menu.emailAction()->trigger();
-    EXPECT_FALSE(failure.isEmpty());
+    ASSERT_TRUE(testsupport::waitFor([&] { return !failure.isEmpty(); }));
+    EXPECT_EQ(failure, "The mail program could not be started (xdg-email).");
+}
+
+TEST(ShareMenu, TheMailProgramIsHandedOneFileWhateverItsName)
+{
+    // xdg-email hands Thunderbird the path between single quotes, where a
+    // quote starts a field and a comma another attachment.
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Bob's notes, final.pdf");
+    testsupport::writeFile(path, "%PDF-1.4 Bob's bytes");
+    ShareMenu menu(path);
+    QStringList arguments;
+    menu.launch = [&](const QString&, const QStringList& a) {
+        arguments = a;
+        return true;
+    };
+    menu.emailAction()->trigger();
+    ASSERT_TRUE(testsupport::waitFor([&] { return !arguments.isEmpty(); }));
+    ASSERT_EQ(arguments.size(), 2);
+    EXPECT_EQ(arguments.at(1).count(u'\''), 0) << arguments.at(1).toStdString();
+    EXPECT_EQ(arguments.at(1).count(u','), 0) << arguments.at(1).toStdString();
+    EXPECT_TRUE(arguments.at(1).endsWith(u"/Bob’s notes‚ final.pdf")) << arguments.at(1).toStdString();
+    EXPECT_EQ(testsupport::readFile(arguments.at(1)), "%PDF-1.4 Bob's bytes");
 }
 
 TEST(ShareMenu, ShowInFolderWithNothingToShowTheFolderSaysWhyOverTheWindow)
