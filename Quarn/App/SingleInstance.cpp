@@ -2,7 +2,6 @@
 
 #include "Platform/PrivateFiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -30,10 +29,13 @@ constexpr qint64 kMaxMessage = 1 << 20;
 
 QString SingleInstance::defaultFolder()
 {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    // Never a shared name in /tmp: without a runtime folder, one of our own per user.
-    if (base.isEmpty()) base = QDir::tempPath() + QStringLiteral("/ravlen-%1").arg(::getuid());
-    return base + QStringLiteral("/ravlen");
+    // The session's runtime folder (one another user's was replaced at start);
+    // without one, a folder of ravlen's own in the user's cache. Never a name
+    // in the temporary folder: another user could make it first, and with it
+    // turn off every hand-over.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/')) return QFile::decodeName(runtime) + QStringLiteral("/ravlen");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/ravlen/instance");
 }
 
 SingleInstance::SingleInstance(const QString& folder, const QString& name, QObject* parent) : QObject(parent)

@@ -46,6 +46,30 @@ TEST(SingleInstance, ASecondLaunchHandsItsFilesToTheFirst)
     EXPECT_TRUE(received[1].isEmpty());
 }
 
+TEST(SingleInstance, WithoutARuntimeFolderLaunchesMeetInTheUsersOwnCache)
+{
+    // Another user may make any name in the temporary folder first.
+    QTemporaryDir cache;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray caches = qgetenv("XDG_CACHE_HOME");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    const QString folder = SingleInstance::defaultFolder();
+    SingleInstance first;
+    SingleInstance second;
+    const bool firstClaims = first.claim();
+    const bool secondClaims = second.claim();
+    const auto restore = [](const char* name, const QByteArray& value) {
+        value.isNull() ? qunsetenv(name) : qputenv(name, value);
+    };
+    restore("XDG_RUNTIME_DIR", runtime);
+    restore("XDG_CACHE_HOME", caches);
+    EXPECT_EQ(folder, cache.path() + "/ravlen/instance");
+    EXPECT_EQ(first.socketPath(), folder + "/ravlen.socket");
+    EXPECT_TRUE(firstClaims);
+    EXPECT_FALSE(secondClaims);
+}
+
 TEST(SingleInstance, TheLockIsFreedWhenTheFirstEnds)
 {
     QTemporaryDir dir;
