@@ -71,6 +71,9 @@ struct WriteSeams {
     // Nor rename onto a name only while it is free, nor give a file a second
     // name (as vfat, SMB and many FUSE file systems).
     bool noExclusiveRename = false;
+    // Called once a new folder's name is taken there (where another member of
+    // a shared folder could put a folder in its place).
+    std::function<void()> afterFolderNameTaken;
 };
 WriteSeams& writeSeams();
 

@@ -492,40 +492,27 @@ int WorkFolder::moveOut(int in, const std::string& name, int to, const std::stri
 
 int WorkFolder::moveInto(int in, const std::string& name, int to, const std::string& newName)
 {
-    struct stat from {};
     const auto made =
         std::find_if(made_.begin(), made_.end(), [&](const Made& m) { return m.in == in && m.name == name; });
-    const auto held = std::find_if(held_.begin(), held_.end(), [&](const platform::FileDescriptor& fd) {
-        return made != made_.end() && ::fstat(fd.fd, &from) == 0 && platform::FileIdentity::of(from) == made->identity;
-    });
-    if (held == held_.end()) return EINVAL;
-    // mkdir makes nothing where a name is; private until filled, so that
-    // nobody else can put a name in it meanwhile.
+    if (made == made_.end() || !made->folder) return EINVAL;
+    // mkdir makes nothing where a name is: the name is taken first. The
+    // pages' folder, made and filled where nobody else reaches, then takes
+    // it with its own mode, never reopened by a name: a rename with no flag
+    // replaces an empty folder only, the one just made or an empty one
+    // another member of a shared folder put there since (which they could
+    // remove anyway), never one that holds anything.
     if (::mkdirat(to, newName.c_str(), 0700) != 0) return errno;
-    const platform::FileDescriptor out(::openat(to, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    // Another user may have renamed a folder onto the name since: only an
-    // empty private folder of the user's takes the pages.
-    if (out.fd < 0 || ::fstat(out.fd, &st) != 0) return errno;
-    const auto entries = platform::FileMoves::entriesAt(out.fd);
-    if (st.st_uid != ::geteuid() || (st.st_mode & 0777) != 0700 || !entries || !entries->empty()) return EAGAIN;
-    const int into = held->fd;
-    std::vector<std::string> moved;
-    int error = 0;
-    for (const Made& file : made_) {
-        if (file.in != into || file.folder) continue;
-        if (::renameat(into, file.name.c_str(), out.fd, file.name.c_str()) != 0) {
-            error = errno;
-            break;
-        }
-        moved.push_back(file.name);
+    struct stat taken {};
+    const bool known = ::fstatat(to, newName.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0;
+    if (platform::writeSeams().afterFolderNameTaken) platform::writeSeams().afterFolderNameTaken();
+    if (::renameat(in, name.c_str(), to, newName.c_str()) == 0) {
+        made_.clear(); // all it made went with it: the user's now
+        return 0;
     }
-    if (!error && ::fchmod(out.fd, from.st_mode & 07777) != 0) error = errno;
-    if (!error) return 0; // the emptied folder made here goes with the work folder
-    for (const std::string& file : moved) ::renameat(out.fd, file.c_str(), into, file.c_str());
+    const int error = errno;
     struct stat there {};
-    if (::fstatat(to, newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
-        && platform::FileIdentity::of(there) == platform::FileIdentity::of(st))
+    if (known && ::fstatat(to, newName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
+        && platform::FileIdentity::of(there) == platform::FileIdentity::of(taken))
         ::unlinkat(to, newName.c_str(), AT_REMOVEDIR);
     return error;
 }

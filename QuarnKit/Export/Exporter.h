@@ -164,8 +164,8 @@ public:
     // Moves the folder `name` made in `in` to `to`'s `newName`, where there is
     // nothing (renameat2 RENAME_NOREPLACE); 0 or the errno. Moved, it and
     // what it holds are no longer removed. Where the file system cannot
-    // rename so, `newName` is made anew and the files in `name` are moved
-    // into it.
+    // rename so, `newName` is taken by a new folder, and `name` is renamed
+    // onto it.
     int moveOut(int in, const std::string& name, int to, const std::string& newName);
     // Removes what it made; false when its name no longer led to it, so that
     // it stays, empty, wherever it is now. At most once (the destructor then does nothing).

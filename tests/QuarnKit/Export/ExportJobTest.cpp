@@ -269,9 +269,11 @@ TEST(ExportJob, PagesAsImagesWhereRenamesTakeNoFlag)
         const char* name;
         const char* volume; // another volume than the private folder's: the work folder lies beside
         bool taken;         // a folder "Doc" is there already
-    } rows[] = {{"same volume", nullptr, false},
-                {"same volume, the name taken", nullptr, true},
-                {"another volume", "/dev/shm/ravlen-export-XXXXXX", false}};
+        bool swapped;       // once its name is taken, another member puts an empty private folder of the user's there
+    } rows[] = {{"same volume", nullptr, false, false},
+                {"same volume, the name taken", nullptr, true, false},
+                {"another volume", "/dev/shm/ravlen-export-XXXXXX", false, false},
+                {"a private folder put at the name", nullptr, false, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         QTemporaryDir dir = row.volume ? QTemporaryDir(row.volume) : QTemporaryDir();
@@ -281,6 +283,14 @@ TEST(ExportJob, PagesAsImagesWhereRenamesTakeNoFlag)
             testsupport::writeFile(dir.filePath("Doc/notes.txt"), "notes");
         }
         platform::writeSeams().noExclusiveRename = true;
+        struct stat theirs {};
+        if (row.swapped)
+            platform::writeSeams().afterFolderNameTaken = [&] {
+                QDir(dir.path()).rename("Doc", "aside");
+                QDir(dir.path()).mkdir("Doc");
+                ::chmod(QFile::encodeName(dir.filePath("Doc")).constData(), 0700);
+                ::stat(QFile::encodeName(dir.filePath("Doc")).constData(), &theirs);
+            };
         std::optional<ExportReport> report;
         EXPECT_NO_THROW(
             report = testsupport::exportTo(settingsFor(ExportFormat::png, {0, 1, 2}), textDocument(3), dir.path(), {}));
@@ -293,6 +303,11 @@ TEST(ExportJob, PagesAsImagesWhereRenamesTakeNoFlag)
         EXPECT_EQ(QFileInfo(report->path).permissions(), QFileInfo(dir.filePath("usual")).permissions());
         EXPECT_EQ(entries(dir.filePath("Doc")), row.taken ? QStringList{"notes.txt"} : pages);
         EXPECT_EQ(entries(dir.path()).filter(".ravlen Export").size(), 0);
+        // The pages never fill a folder the export did not make.
+        struct stat now {};
+        if (row.swapped && ::stat(QFile::encodeName(report->path).constData(), &now) == 0) {
+            EXPECT_FALSE(now.st_ino == theirs.st_ino && now.st_dev == theirs.st_dev);
+        }
     }
 }
 
