@@ -371,24 +371,31 @@ struct TiffReader {
 
 } // namespace
 
+int tiffOrientation(const QByteArray& tiff)
+{
+    TiffReader reader(tiff);
+    if (!reader.tif) return 0;
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_ORIENTATION, &orientation);
+    return orientation >= ORIENTATION_TOPLEFT && orientation <= ORIENTATION_LEFTBOT ? orientation : 1;
+}
+
 std::optional<PngHeader> predictedWideTiff(const QByteArray& tiff)
 {
     TiffReader reader(tiff);
     if (!reader.tif) return std::nullopt;
     uint32_t width = 0, height = 0;
-    uint16_t bits = 0, predictor = 0, orientation = 0, photometric = 0, samples = 0, extra = 0;
+    uint16_t bits = 0, predictor = 0, photometric = 0, samples = 0, extra = 0;
     uint16_t* extraKinds = nullptr;
     TIFFGetField(reader.tif, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(reader.tif, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetFieldDefaulted(reader.tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(reader.tif, TIFFTAG_PREDICTOR, &predictor);
-    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_ORIENTATION, &orientation);
     TIFFGetFieldDefaulted(reader.tif, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(reader.tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(reader.tif, TIFFTAG_EXTRASAMPLES, &extra, &extraKinds);
-    // Turned images (orientations 5 to 8) stay with MuPDF, which turns them.
-    if (bits <= 8 || predictor != PREDICTOR_HORIZONTAL || orientation > 4 || width < 1 || height < 1
-        || width > 0x7fffffff || height > 0x7fffffff)
+    if (bits <= 8 || predictor != PREDICTOR_HORIZONTAL || width < 1 || height < 1 || width > 0x7fffffff
+        || height > 0x7fffffff)
         return std::nullopt;
     PngHeader header;
     header.width = int(width);
@@ -405,17 +412,15 @@ namespace {
 // with the predictor undone, have their inks mixed here into RGB.
 bool decodeDeepCmyk(TIFF* tif, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride)
 {
-    uint16_t bits = 0, samples = 0, planar = 0, photometric = 0, inks = 0, orientation = 0;
+    uint16_t bits = 0, samples = 0, planar = 0, photometric = 0, inks = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     const tmsize_t lineBytes = TIFFScanlineSize(tif);
     if (bits != 16 || photometric != PHOTOMETRIC_SEPARATED || inks != INKSET_CMYK || samples < 4 + int(header.alpha)
-        || planar != PLANARCONFIG_CONTIG || orientation != ORIENTATION_TOPLEFT || !header.colour
-        || lineBytes < tmsize_t(header.width) * samples * 2)
+        || planar != PLANARCONFIG_CONTIG || !header.colour || lineBytes < tmsize_t(header.width) * samples * 2)
         return false;
     std::vector<uint16_t> line;
     try {
@@ -449,8 +454,13 @@ bool decodeTiff(const QByteArray& tiff, const PngHeader& header, unsigned char* 
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!TIFFReadRGBAImageOriented(reader.tif, uint32_t(header.width), uint32_t(header.height), raster.data(),
-                                   ORIENTATION_TOPLEFT, 0))
+    // libtiff flips rows and columns to the origin asked for, and never turns
+    // them: asked for the file's own (5 to 8 count as 1 to 4), it leaves the
+    // rows as stored.
+    uint16_t stored = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(reader.tif, TIFFTAG_ORIENTATION, &stored);
+    if (!TIFFReadRGBAImageOriented(reader.tif, uint32_t(header.width), uint32_t(header.height), raster.data(), stored,
+                                   0))
         return false;
     for (int y = 0; y < header.height; ++y) {
         unsigned char* out = rows + std::ptrdiff_t(y) * stride;

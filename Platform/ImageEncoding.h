@@ -54,14 +54,20 @@ std::optional<PngHeader> pngHeader(const QByteArray& png);
 // aside. False where libpng cannot read the image.
 bool decodePng(const QByteArray& png, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride);
 
+// The orientation a TIFF's first image is shown in, 1 to 8 as its tag (and
+// EXIF, which took the tag's numbers) names them: 1 for upright or no tag, 0
+// for bytes libtiff reads as no TIFF. MuPDF reads no such tag.
+int tiffOrientation(const QByteArray& tiff);
 // A TIFF whose first image has samples wider than 8 bits stored with a
 // horizontal predictor (16-bit scans and photos as ImageMagick and scanners
-// compress them), upright: its header as libtiff reads it, grey where it has
-// no colour. MuPDF undoes such a predictor in 8-bit sums and draws stripes
-// and noise. None for any other file.
+// compress them): its header as libtiff reads it, the size as stored, grey
+// where it has no colour. MuPDF undoes such a predictor in 8-bit sums and
+// draws stripes and noise. None for any other file.
 std::optional<PngHeader> predictedWideTiff(const QByteArray& tiff);
 // Decodes such a TIFF as decodePng does a PNG, libtiff turning its samples
-// (CMYK too) to 8-bit grey or RGB. False where libtiff cannot read it.
+// (CMYK too) to 8-bit grey or RGB, its rows as stored: the orientation
+// (tiffOrientation) is left to whoever shows it, as MuPDF's pictures leave
+// it. False where libtiff cannot read it.
 bool decodeTiff(const QByteArray& tiff, const PngHeader& header, unsigned char* rows, std::ptrdiff_t stride);
 
 } // namespace platform::ImageEncoding

@@ -15,7 +15,8 @@
 namespace platform {
 namespace {
 
-// The header of an image MuPDF reads: its size and EXIF orientation (1–8), nothing decoded.
+// The header of an image MuPDF reads: its size and EXIF orientation (1–8;
+// a TIFF's tag MuPDF does not read), nothing decoded.
 fz_image* readImageC(fz_context* ctx, fz_buffer* buffer, int* width, int* height, int* orientation, FzError* err)
 {
     fz_image* image = nullptr;
@@ -262,10 +263,23 @@ fz_image* libpngImage(const fz_buffer* file, int* width, int* height)
 }
 
 // A TIFF of samples wider than 8 bits behind a horizontal predictor, which
-// MuPDF misreads (ImageEncoding.h), as libtiff reads it, upright.
+// MuPDF misreads (ImageEncoding.h), as libtiff reads it, as stored.
 fz_image* libtiffImage(const fz_buffer* file, int* width, int* height)
 {
     return decodedImage(file, ImageEncoding::predictedWideTiff, ImageEncoding::decodeTiff, width, height);
+}
+
+bool isTiff(const fz_buffer* file)
+{
+    return file->len >= 4 && (std::memcmp(file->data, "II*\0", 4) == 0 || std::memcmp(file->data, "MM\0*", 4) == 0);
+}
+
+// The orientation a TIFF's tag names, which both its readers leave to the
+// page, as MuPDF leaves a JPEG's; 1 where libtiff reads none.
+int tiffOrientation(const fz_buffer* file)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(file->data), qsizetype(file->len));
+    return std::max(1, ImageEncoding::tiffOrientation(bytes));
 }
 
 } // namespace
@@ -292,13 +306,13 @@ std::shared_ptr<PdfDocument> imagePageDocument(const std::string& path,
         if (image.image && !decodesC(ctx, image.image)) {
             fz_drop_image(ctx, std::exchange(image.image, nullptr));
         }
-        if (image.image) {
+        if (image.image && isTiff(file.buffer)) {
+            orientation = tiffOrientation(file.buffer);
             int tiffWidth = 0, tiffHeight = 0;
             if (fz_image* tiff = libtiffImage(file.buffer, &tiffWidth, &tiffHeight)) {
                 fz_drop_image(ctx, std::exchange(image.image, tiff));
                 width = tiffWidth;
                 height = tiffHeight;
-                orientation = 1; // libtiff turned it upright
             }
         }
         // Every PNG libpng reads is a page.

@@ -1,8 +1,8 @@
 #pragma once
 // A page made from an image file: PNG, JPEG, TIFF and the other formats
 // MuPDF reads, a PNG it does not through libpng, and HEIC/HEIF through
-// libheif. The picture is shown upright (a JPEG's or HEIF's orientation is
-// honoured) and fills the whole page.
+// libheif. The picture is shown upright (the orientation a JPEG, TIFF or
+// HEIF names is honoured) and fills the whole page.
 #include "Platform/PdfDocument.h"
 
 #include <cstddef>

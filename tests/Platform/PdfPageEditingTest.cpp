@@ -23,6 +23,7 @@
 #include <functional>
 
 #include <libheif/heif.h>
+#include <tiffio.h>
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/lsan_interface.h>
 #endif
@@ -140,71 +141,69 @@ QByteArray pngOf(int type, int depth, int w, int h, const std::function<int(int,
     return png;
 }
 
-// A TIFF of the picture, written by hand: RGB of 8 or 16 bits a sample, or
-// 1-bit grey, black where the picture is darker than mid-grey; uncompressed,
-// or `predicted`: deflated behind a horizontal predictor, the low byte of
-// each 16-bit sample varied, as a camera's or scanner's are.
-QByteArray tiffOf(const QImage& image, int bitsPerSample = 8, bool predicted = false, bool cmyk = false)
+// How a TIFF stores its picture: 8 or 16 bits a sample, RGB or CMYK, plain
+// or deflated behind a horizontal predictor (as ImageMagick and scanners
+// store deep pictures, the low bytes varied), or 1 bit a pixel, black where
+// the picture is darker than mid-grey, plain or in Group 4 fax coding.
+enum class TiffKind { rgb8, rgb16, rgb16Predicted, cmyk16Predicted, bilevel, fax };
+
+// Where the stored pixel (x, y) of a picture `w` by `h` as stored shows
+// under TIFF orientation `o`: 2 to 4 mirror, 5 to 8 trade rows for columns.
+QPoint shownAt(int o, int x, int y, int w, int h)
 {
-    const bool grey = bitsPerSample == 1;
-    const quint32 n = cmyk ? 4 : 3; // samples a pixel, grey aside
-    const quint32 w = quint32(image.width()), h = quint32(image.height());
-    const quint32 rowBytes = grey ? (w + 7) / 8 : w * 3 * quint32(bitsPerSample / 8);
-    QByteArray out("II*\0", 4), data;
-    const auto u16 = [](QByteArray& to, quint32 v) {
-        to += char(v & 0xff);
-        to += char((v >> 8) & 0xff);
-    };
-    const auto u32 = [&](quint32 v) {
-        u16(out, v & 0xffff);
-        u16(out, v >> 16);
-    };
-    for (quint32 y = 0; y < h; ++y) {
-        QByteArray row(qsizetype(grey ? rowBytes : 0), '\0');
-        quint32 left[4] = {0, 0, 0, 0};
-        for (quint32 x = 0; x < w; ++x) {
-            const QRgb c = image.pixel(int(x), int(y));
-            if (grey && qGray(c) >= 128) row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));
-            const quint32 rgb[3] = {quint32(qRed(c)), quint32(qGreen(c)), quint32(qBlue(c))};
-            const quint32 values[4] = {cmyk ? 255 - rgb[0] : rgb[0], cmyk ? 255 - rgb[1] : rgb[1],
-                                       cmyk ? 255 - rgb[2] : rgb[2], 0};
-            for (quint32 k = 0; k < n; ++k) {
-                const quint32 v = bitsPerSample != 16 ? values[k]
-                                  : predicted         ? values[k] * 256 + (x * 31 + y * 17 + k * 7) % 256
-                                                      : values[k] * 257;
-                if (bitsPerSample == 16) u16(row, predicted ? (v - left[k]) & 0xffff : v);
-                else if (!grey) row += char(v);
-                left[k] = v;
+    switch (o) {
+    case 2: return {w - 1 - x, y};
+    case 3: return {w - 1 - x, h - 1 - y};
+    case 4: return {x, h - 1 - y};
+    case 5: return {y, x};
+    case 6: return {h - 1 - y, x};
+    case 7: return {h - 1 - y, w - 1 - x};
+    case 8: return {y, w - 1 - x};
+    default: return {x, y};
+    }
+}
+
+// A TIFF written by libtiff that shows `upright` under orientation `o`.
+QByteArray tiffOf(const QImage& upright, TiffKind kind = TiffKind::rgb8, int o = 1)
+{
+    const int w = o >= 5 ? upright.height() : upright.width(), h = o >= 5 ? upright.width() : upright.height();
+    const bool oneBit = kind == TiffKind::bilevel || kind == TiffKind::fax, cmyk = kind == TiffKind::cmyk16Predicted;
+    const bool deep = kind != TiffKind::rgb8 && !oneBit, predicted = kind == TiffKind::rgb16Predicted || cmyk;
+    const int samples = oneBit ? 1 : cmyk ? 4 : 3;
+    QTemporaryDir dir;
+    TIFF* tif = TIFFOpen(dir.filePath("written.tif").toLocal8Bit().constData(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(w));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(h));
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(o));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(oneBit ? 1 : deep ? 16 : 8));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                 oneBit ? PHOTOMETRIC_MINISWHITE
+                 : cmyk ? PHOTOMETRIC_SEPARATED
+                        : PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION,
+                 kind == TiffKind::fax ? COMPRESSION_CCITTFAX4
+                 : predicted           ? COMPRESSION_ADOBE_DEFLATE
+                                       : 1);
+    if (predicted) TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    std::vector<uint16_t> line(size_t(w) * size_t(samples) + 8);
+    auto* bytes = reinterpret_cast<unsigned char*>(line.data());
+    for (int y = 0; y < h; ++y) {
+        std::fill(line.begin(), line.end(), 0);
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = upright.pixel(shownAt(o, x, y, w, h));
+            if (oneBit && qGray(c) < 128) bytes[x / 8] |= 0x80 >> (x % 8); // 1 is black
+            const int rgb[4] = {qRed(c), qGreen(c), qBlue(c), 0};
+            for (int k = 0; k < samples && !oneBit; ++k) {
+                const int v = cmyk && k < 3 ? 255 - rgb[k] : rgb[k];
+                if (deep) line[size_t(x * samples + k)] = uint16_t(v * 256 + (x * 31 + y * 17 + k * 7) % 256);
+                else bytes[x * samples + k] = (unsigned char)v;
             }
         }
-        data += row;
+        TIFFWriteScanline(tif, line.data(), uint32_t(y), 0);
     }
-    if (predicted) data = qCompress(data, 9).mid(4); // a zlib stream, as Deflate stores it
-    const quint32 entries = predicted ? 10 : 9, ifd = 8, bits = ifd + 2 + entries * 12 + 4, pixels = bits + 2 * n;
-    u32(ifd);
-    u16(out, entries);
-    const auto entry = [&](quint32 tag, quint32 type, quint32 count, quint32 value) {
-        u16(out, tag);
-        u16(out, type);
-        u32(count);
-        if (type == 3 && count == 1) {
-            u16(out, value);
-            u16(out, 0);
-        } else u32(value);
-    };
-    entry(256, 4, 1, w);
-    entry(257, 4, 1, h);
-    entry(258, 3, grey ? 1 : n, grey ? 1 : bits);
-    entry(259, 3, 1, predicted ? 8 : 1);
-    entry(262, 3, 1, grey ? 1 : cmyk ? 5 : 2);
-    entry(273, 4, 1, pixels);
-    entry(277, 3, 1, grey ? 1 : n);
-    entry(278, 4, 1, h);
-    entry(279, 4, 1, quint32(data.size()));
-    if (predicted) entry(317, 3, 1, 2);
-    u32(0);
-    for (quint32 k = 0; k < n; ++k) u16(out, quint32(bitsPerSample));
-    return out + data;
+    TIFFClose(tif);
+    return testsupport::readFile(dir.filePath("written.tif"));
 }
 
 std::function<PdfSize(int, int)> pixelsAsPoints()
@@ -934,8 +933,8 @@ TEST(PdfPageEditing, EveryKindOfImageBecomesAPageThatSavesAsItWasDrawn)
         {"empty-data-chunk.png", pngOf(2, 8, 121, 91, shade(8), false, PngOddity::emptyChunk)},
         {"data-past-the-image.png", pngOf(2, 8, 121, 91, shade(8), false, PngOddity::dataPastTheImage)},
         {"photo.jpg", jpegWithOrientation(picture, 1)},
-        {"scan.tif", tiffOf(picture, 1)},
-        {"deep.tif", tiffOf(picture, 16)},
+        {"scan.tif", tiffOf(picture, TiffKind::bilevel)},
+        {"deep.tif", tiffOf(picture, TiffKind::rgb16)},
         {"photo.heic", heic},
     };
     const QString original = write(dir, "document.pdf", testsupport::makeTextPdf(1));
@@ -980,9 +979,9 @@ TEST(PdfPageEditing, EveryKindOfImageBecomesAPageThatSavesAsItWasDrawn)
 namespace {
 
 // The picture in `bytes` inserted as a page after a one-page document, saved
-// as the window saves, and that page as poppler draws it at 72 dpi; null
-// where the picture made no page.
-QImage savedPictureByPoppler(const QTemporaryDir& dir, const char* name, const QByteArray& bytes)
+// as the window saves, and that page as poppler draws it (at 72 dpi, a
+// pixel a pixel); null where the picture made no page.
+QImage savedPictureByPoppler(const QTemporaryDir& dir, const char* name, const QByteArray& bytes, int dpi = 72)
 {
     const auto image = imagePageDocument(write(dir, name, bytes).toStdString(), pixelsAsPoints());
     if (!image) return {};
@@ -992,28 +991,37 @@ QImage savedPictureByPoppler(const QTemporaryDir& dir, const char* name, const Q
     PdfSaveOptions asTheWindowSaves;
     asTheWindowSaves.garbageCollect = true;
     doc->saveToFile(testsupport::chosen(saved), asTheWindowSaves);
-    return testsupport::popplerPage(saved, 1, 72);
+    return testsupport::popplerPage(saved, 1, dpi);
 }
 
 } // namespace
 
-// A 16-bit TIFF deflated behind a horizontal predictor, as ImageMagick and
-// scanners store deep pictures, RGB or CMYK, is a page of its picture, saved so too.
-TEST(PdfPageEditing, PredictedDeepTiffPageShowsItsPicture)
+// A TIFF is a page of its picture as its orientation tag shows it, whatever
+// its samples, saved so too: poppler draws the saved page as the upright picture.
+TEST(PdfPageEditing, TiffPagesAreUprightForEveryOrientationAndKind)
 {
-    QImage picture(121, 91, QImage::Format_RGB32);
-    for (int y = 0; y < 91; ++y)
-        for (int x = 0; x < 121; ++x) picture.setPixel(x, y, qRgb(x * 2, 255 - y * 2, x + y));
-    for (const bool cmyk : {false, true}) {
-        SCOPED_TRACE(cmyk ? "CMYK" : "RGB");
-        QTemporaryDir dir;
-        // Poppler may round the page's size up.
-        const QImage drawn =
-            savedPictureByPoppler(dir, "deep.tif", tiffOf(picture, 16, true, cmyk)).copy(0, 0, 121, 91);
-        const double difference = testsupport::meanDifference(drawn, picture);
-        EXPECT_GE(difference, 0);
-        EXPECT_LT(difference, 2.0);
-    }
+    QImage upright(48, 32, QImage::Format_RGB32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x) upright.setPixel(x, y, qRgb(x * 5, 255 - y * 7, x < 12 && y < 8 ? 255 : 40));
+    QTemporaryDir dir;
+    for (const TiffKind kind :
+         {TiffKind::rgb8, TiffKind::rgb16, TiffKind::rgb16Predicted, TiffKind::cmyk16Predicted, TiffKind::fax})
+        for (int o = 1; o <= 8; ++o) {
+            SCOPED_TRACE("kind " + std::to_string(int(kind)) + ", orientation " + std::to_string(o));
+            // Four pixels a pixel: the middle of each square is the picture's pixel.
+            const QImage drawn = savedPictureByPoppler(dir, "picture.tif", tiffOf(upright, kind, o), 288);
+            ASSERT_GE(drawn.width(), 192); // poppler may round the page's size up
+            ASSERT_LT(drawn.width(), 196);
+            int worst = 0;
+            for (int y = 0; y < 32; ++y)
+                for (int x = 0; x < 48; ++x) {
+                    const QRgb c = upright.pixel(x, y), got = drawn.pixel(x * 4 + 2, y * 4 + 2);
+                    const QRgb want = kind != TiffKind::fax ? c : qGray(c) < 128 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+                    for (const int d : {qRed(got) - qRed(want), qGreen(got) - qGreen(want), qBlue(got) - qBlue(want)})
+                        worst = std::max(worst, std::abs(d));
+                }
+            EXPECT_LE(worst, 8);
+        }
 }
 
 // A CMYK JPEG as Photoshop writes it (Adobe's marker, its samples inverted)
