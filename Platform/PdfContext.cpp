@@ -69,6 +69,15 @@ extern "C" void warningCallback(void* user, const char* message)
     messageCallback(user, message);
 }
 
+// And of errors, which MuPDF reports as it raises them (EngineErrors).
+thread_local EngineErrors* t_errors = nullptr;
+
+extern "C" void errorCallback(void* user, const char* message)
+{
+    if (t_errors) t_errors->noted();
+    messageCallback(user, message);
+}
+
 // ---------------------------------------------------------------- allocations
 
 // Read on every allocation MuPDF makes: the initial-exec model reads it
@@ -118,7 +127,7 @@ fz_context* baseContext()
             std::abort();
         }
         fz_set_warning_callback(ctx, warningCallback, warningsWanted());
-        fz_set_error_callback(ctx, messageCallback, warningsWanted());
+        fz_set_error_callback(ctx, errorCallback, warningsWanted());
         fz_register_document_handlers(ctx);
         return ctx;
     }();
@@ -184,7 +193,7 @@ PrivateContext::PrivateContext(std::size_t storeBytes) : ctx_(fz_new_context(&g_
 {
     if (!ctx_) throw PdfError(PdfErrorCode::general, "out of memory");
     fz_set_warning_callback(ctx_, warningCallback, warningsWanted());
-    fz_set_error_callback(ctx_, messageCallback, warningsWanted());
+    fz_set_error_callback(ctx_, errorCallback, warningsWanted());
 }
 
 PrivateContext::~PrivateContext() { fz_drop_context(ctx_); }
@@ -230,6 +239,16 @@ EngineWarnings::EngineWarnings(fz_context* ctx) : outer_(t_warnings)
 EngineWarnings::~EngineWarnings() { t_warnings = outer_; }
 
 void EngineWarnings::noted() noexcept
+{
+    ++count_;
+    if (outer_) outer_->noted();
+}
+
+EngineErrors::EngineErrors() : outer_(t_errors) { t_errors = this; }
+
+EngineErrors::~EngineErrors() { t_errors = outer_; }
+
+void EngineErrors::noted() noexcept
 {
     ++count_;
     if (outer_) outer_->noted();

@@ -226,6 +226,10 @@ void tableEntryC(fz_context* ctx, pdf_document* doc, int num, TableEntry* out)
     fz_catch(ctx) out->type = 0;
 }
 
+// A stream is decoded up to this length to find whether it decodes to its
+// end: damage further in is as rare as such streams.
+constexpr std::size_t streamCheckLimit = std::size_t(256) << 20;
+
 // An object stream is read token by token up to this length, and its check
 // sum only up to it again: MuPDF reads one only up to its last object, and
 // real ones are far shorter.
@@ -616,6 +620,50 @@ int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
     }
     fz_catch(ctx) result = -1;
     return result;
+}
+
+// Whether stream `num` is one MuPDF decodes to its end: 0 where a filter
+// met damage part way (Flate data corrupt inside a block), which MuPDF takes
+// for the stream's end while other readers may read on, and a copy drawn
+// from what MuPDF read (a flattened export) would lose the rest. Data that
+// merely stops early is read alike by every reader. Pictures in a coding of
+// their own (JPEG, JPEG 2000, JBIG2, fax) are copied as coded, and the
+// file's own tables were read as the file opened: neither is read here, nor
+// more than `limit` bytes of any stream.
+int decodesToItsEndC(fz_context* ctx, pdf_document* doc, int num, std::size_t limit)
+{
+    fz_stream* stream = nullptr;
+    pdf_obj* dict = nullptr;
+    int whole = 1;
+    fz_var(stream);
+    fz_var(dict);
+    fz_var(whole);
+    const EngineErrors errors;
+    fz_try(ctx) {
+        if (pdf_obj_num_is_stream(ctx, doc, num)) dict = pdf_load_object(ctx, doc, num);
+        pdf_obj* type = dict ? pdf_dict_get(ctx, dict, PDF_NAME(Type)) : nullptr;
+        pdf_obj* filter = dict ? pdf_dict_get(ctx, dict, PDF_NAME(Filter)) : nullptr;
+        const int filters = pdf_is_array(ctx, filter) ? pdf_array_len(ctx, filter) : filter ? 1 : 0;
+        int read = filters > 0 && !pdf_name_eq(ctx, type, PDF_NAME(XRef)) && !pdf_name_eq(ctx, type, PDF_NAME(ObjStm));
+        for (int i = 0; read && i < filters; ++i) {
+            pdf_obj* name = pdf_is_array(ctx, filter) ? pdf_array_get(ctx, filter, i) : filter;
+            for (pdf_obj* coded : {PDF_NAME(DCTDecode), PDF_NAME(DCT), PDF_NAME(JPXDecode), PDF_NAME(JBIG2Decode),
+                                   PDF_NAME(CCITTFaxDecode), PDF_NAME(CCF)})
+                read = read && !pdf_name_eq(ctx, name, coded);
+        }
+        if (read) {
+            stream = pdf_open_stream_number(ctx, doc, num);
+            unsigned char buffer[16384];
+            for (std::size_t n = 0, total = 0; total < limit && (n = fz_read(ctx, stream, buffer, sizeof buffer)) > 0;)
+                total += n;
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_stream(ctx, stream);
+        pdf_drop_obj(ctx, dict);
+    }
+    fz_catch(ctx) whole = 0;
+    return whole && errors.count() == 0;
 }
 
 // An item of an object's body and where it lies in the file, from the
@@ -2918,6 +2966,7 @@ void restartSettling(PdfDocument::Impl& d)
     d.settled = false;
     d.nextUnsettled = 1;
     d.unparsedObjects.clear();
+    d.streamsCutShort.reset();
     d.objectStreams.clear();
     d.namesCut = false;
     d.highestReference = 0;
@@ -3788,6 +3837,31 @@ bool usesUnparsedObjects(const PdfDocument::Impl& d)
     return !unparsed.empty() && documentRefersToC(pdfContext(), d.doc, unparsed.data(), int(unparsed.size()));
 }
 
+// Whether the settled document uses a stream of the file that MuPDF could
+// not decode to its end (decodesToItsEndC): a copy drawn anew holds what
+// MuPDF read of it, and other readers may read more. The streams are decoded
+// on the first question after settling, not as the file opens: only a copy
+// written anew needs them.
+bool usesStreamsCutShort(PdfDocument::Impl& d)
+{
+    fz_context* ctx = pdfContext();
+    if (!d.streamsCutShort) {
+        std::vector<int> cut;
+        const int objects = xrefLengthC(ctx, d.doc);
+        for (int num = 1; num < objects; ++num) {
+            TableEntry entry;
+            tableEntryC(ctx, d.doc, num, &entry);
+            if (entry.type != 'n' || entry.changed) continue;
+            if (!decodesToItsEndC(ctx, d.doc, num, streamCheckLimit)) cut.push_back(num);
+            // As settling does: a long document's objects are read again when needed.
+            if (d.releasesWhatItReads) releaseParsedObjectC(ctx, d.doc, num);
+        }
+        d.streamsCutShort = std::move(cut);
+    }
+    const std::vector<int>& cut = *d.streamsCutShort;
+    return !cut.empty() && documentRefersToC(ctx, d.doc, cut.data(), int(cut.size()));
+}
+
 // Why a file written from the settled document may show less than the file
 // it was read from shows in other programs, as the refusal to write over
 // that file; none when it shows as much. The one judge of a save in place
@@ -4484,8 +4558,10 @@ bool PdfDocument::newCopyShowsLess() const
 {
     std::lock_guard lock(d->mutex);
     if (d->locked) return false;
-    readingSource(*d, [&] { settleBeforeEditing(*d); });
-    return lossWhenWritten(*d, false).has_value();
+    return readingSource(*d, [&] {
+        settleBeforeEditing(*d);
+        return lossWhenWritten(*d, false).has_value() || usesStreamsCutShort(*d);
+    });
 }
 
 bool PdfDocument::sourceChanged() const

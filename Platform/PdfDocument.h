@@ -344,7 +344,9 @@ public:
     bool copyShowsLess() const;
     // The same for a copy written anew, never as an update of the file's own
     // bytes (an export): objects the engine could not read, which an update
-    // would keep as the file holds them, are lost to it.
+    // would keep as the file holds them, are lost to it; and so is what a
+    // stream the document uses holds past damage the engine could not decode
+    // (a flattened copy holds what the engine read of it).
     bool newCopyShowsLess() const;
     // Whether a save into a file would leave pages taken out of the document
     // readable in it: it goes by update after the file's own bytes (a signed

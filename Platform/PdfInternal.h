@@ -112,6 +112,23 @@ private:
     int count_ = 0;
 };
 
+// Counts the errors MuPDF raises on the calling thread while it lives,
+// caught or not: a stream's reader takes one for the stream's end (a
+// filter that met damage part way). Counts nest as EngineWarnings' do.
+class EngineErrors {
+public:
+    EngineErrors();
+    ~EngineErrors();
+    EngineErrors(const EngineErrors&) = delete;
+    EngineErrors& operator=(const EngineErrors&) = delete;
+    int count() const { return count_; }
+    void noted() noexcept;
+
+private:
+    EngineErrors* outer_;
+    int count_ = 0;
+};
+
 struct EngineWork {
     EngineWork() { enterEngine(); }
     ~EngineWork() { leaveEngine(); }
@@ -311,6 +328,10 @@ struct PdfDocument::Impl {
     // each object stream read so far: whether it was damaged as a whole, or
     // which of its members are.
     std::vector<int> unparsedObjects;
+    // The file's streams MuPDF could not decode to their end, which a copy
+    // written anew holds only as far as MuPDF read them: found on the first
+    // question after settling (newCopyShowsLess).
+    std::optional<std::vector<int>> streamsCutShort;
     std::unordered_map<int, ObjectStreamRead> objectStreams;
     bool namesCut = false;
     // The widgets, by object number, that showFieldValues has judged, and
