@@ -24,9 +24,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Changes made in a burst are written once; a failed write is tried again later
-// rather than in a tight loop (the folder may stay unwritable).
-constexpr auto writeDelay = std::chrono::milliseconds(250);
+// A failed write is tried again later rather than in a tight loop (the folder
+// may stay unwritable).
 constexpr auto retryDelay = std::chrono::seconds(5);
 
 // Reads the settings file. A file that is not a JSON object is moved aside so
@@ -54,6 +53,7 @@ bool writeFile(const QString& path, const std::string& text)
 
 struct UserDefaults::Impl {
     QString path;
+    std::chrono::milliseconds writeDelay; // changes made in a burst are written once
 
     mutable std::mutex mutex;                         // guards everything below
     nlohmann::json values = nlohmann::json::object(); // std::map underneath: keys stay sorted
@@ -118,9 +118,10 @@ struct UserDefaults::Impl {
     }
 };
 
-UserDefaults::UserDefaults(const QString& path) : d(std::make_unique<Impl>())
+UserDefaults::UserDefaults(const QString& path, std::chrono::milliseconds writeDelay) : d(std::make_unique<Impl>())
 {
     d->path = path;
+    d->writeDelay = writeDelay;
     d->values = readFile(path);
 }
 
@@ -219,5 +220,12 @@ void UserDefaults::remove(const std::string& key)
 bool UserDefaults::synchronize() { return d->flush(); }
 
 QString UserDefaults::path() const { return d->path; }
+
+std::optional<Clock::time_point> UserDefaults::writeDue() const
+{
+    std::lock_guard lock(d->mutex);
+    if (!d->dirty()) return std::nullopt;
+    return d->due;
+}
 
 } // namespace platform

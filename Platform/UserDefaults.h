@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,7 +19,9 @@ public:
     // Reads the file at `path`; a missing or malformed file reads as empty
     // (a malformed one is kept aside as "<name>.corrupt.json", or
     // "<name>.corrupt-2.json" and so on when that is taken: never overwritten).
-    explicit UserDefaults(const QString& path);
+    // Changes are written `writeDelay` after the first change the file does
+    // not hold yet.
+    explicit UserDefaults(const QString& path, std::chrono::milliseconds writeDelay = std::chrono::milliseconds(250));
     ~UserDefaults(); // writes any pending change
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
@@ -42,6 +45,9 @@ public:
     // off the calling thread). Returns false when the file could not be written.
     bool synchronize();
     QString path() const;
+    // When the changes the file does not hold yet are due to be written; none
+    // when it holds every change.
+    std::optional<std::chrono::steady_clock::time_point> writeDue() const;
 
 private:
     struct Impl;

@@ -114,23 +114,33 @@ TEST(UserDefaults, ChangesReachTheFileWithoutSynchronize)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("d.json");
-    UserDefaults defaults(path);
-    defaults.set("later", 42);
-    // Written off this thread shortly after the change.
-    testsupport::waitFor([&] { return readFile(path).contains("later"); });
-    EXPECT_TRUE(readFile(path).contains("\"later\": 42"));
+    {
+        UserDefaults defaults(path);
+        defaults.set("later", 42);
+        // Written off this thread shortly after the change.
+        testsupport::waitFor([&] { return readFile(path).contains("later"); });
+        EXPECT_TRUE(readFile(path).contains("\"later\": 42"));
+    }
 
-    // A steady stream of changes (a slider dragged on and on) is written while
-    // it goes on, not only once it stops.
-    int step = 0;
-    EXPECT_TRUE(testsupport::waitFor(
-        [&] {
-            defaults.set("dragged", ++step);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            return readFile(path).contains("dragged");
-        },
-        10000))
-        << step << " changes made, none written";
+    // A steady stream of changes (a slider dragged on and on) is written
+    // while it goes on: the write is due a delay after the first change the
+    // file does not hold, the first ever and the first after a write, and
+    // the changes after it leave it there. A delay no test outlasts keeps
+    // the writer from writing meanwhile.
+    const auto delay = std::chrono::hours(1);
+    UserDefaults defaults(path, delay);
+    for (int round = 0; round < 2; ++round) {
+        const auto before = std::chrono::steady_clock::now();
+        defaults.set("dragged", 2 * round);
+        const auto due = defaults.writeDue();
+        ASSERT_TRUE(due);
+        EXPECT_GE(*due, before + delay) << round;
+        EXPECT_LE(*due, std::chrono::steady_clock::now() + delay) << round;
+        defaults.set("dragged", 2 * round + 1);
+        EXPECT_EQ(defaults.writeDue(), due) << round;
+        ASSERT_TRUE(defaults.synchronize());
+        EXPECT_EQ(defaults.writeDue(), std::nullopt);
+    }
 }
 
 TEST(UserDefaults, DestructorWritesPendingChanges)
