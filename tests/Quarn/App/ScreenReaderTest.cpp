@@ -238,7 +238,8 @@ TEST(ScreenReader, ThePageIsReadByCharactersWordsAndLines)
 // with numbers, Latin words and vowel marks, in right-to-left paragraphs
 // and in a left-to-right one, on a page shown upright by its rotation too.
 // A glyph whose letter the file does not give (a ligature's other parts)
-// is left out rather than read as a replacement character.
+// is left out rather than read as a replacement character; a character
+// the file gives as a presentation form or ligature is read as its letters.
 TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
 {
     const QStringList written = {
@@ -264,6 +265,12 @@ TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
     objects.push_back("<< /Type /FontDescriptor /FontName /ArialMT /Flags 32 /FontBBox [0 -200 1000 800] "
                       "/ItalicAngle 0 /Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 >>");
     testsupport::writeFile(QString::fromStdString(forms), testsupport::writePdf(objects));
+    // Latin ligatures, which the page's text gives as their own characters ("ﬁ", "ﬂ", "ﬄ").
+    const std::string ligatures = dir.filePath("ligatures.pdf").toStdString();
+    testsupport::writeFile(QString::fromStdString(ligatures),
+                           testsupport::writePdf(testsupport::textPageObjects(
+                               "\\201nd ba\\203e \\202ow", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+                                                           "/Encoding << /Differences [129 /fi /fl /ffl] >> >>")));
     struct Row {
         std::string file;
         QStringList lines; // the text's lines that hold anything
@@ -280,6 +287,7 @@ TEST(ScreenReader, RightToLeftPagesAreReadInReadingOrder)
         {testsupport::corpusPath("habibi-rotated.pdf"), {QStringLiteral("حَبيبي habibi حَبيبي ")}, false},
         // Letters, not the forms: speech and braille know letters; the ligature is two.
         {forms, {QStringLiteral("سلام")}, true},
+        {ligatures, {QStringLiteral("find baffle flow")}, true},
     };
     for (const Row& row : rows) {
         Shown shown(row.file);
