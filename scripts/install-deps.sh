@@ -19,6 +19,8 @@ PKGS=(
   libnss3-tools
   # The launch test watches what the program and the D-Bus session start it triggers open
   strace dbus-x11
+  # Show in Folder's tests start a session bus of their own, with a file manager on it
+  dbus-daemon
   # xdg-mime sets ravlen as the PDF viewer ("Use ravlen for PDFs"); xdg-email mails a copy
   xdg-utils
 )

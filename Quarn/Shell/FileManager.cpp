@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDir>
@@ -30,17 +31,27 @@ using Shown = std::function<void()>;
 // says when it ends is no failure of showing.
 constexpr int kOpenerVerdictMs = 10000;
 
+// What the file manager did, as the failure's sentence begins: none
+// answered, or one refused (it answered with an error of its own).
+QString fileManagerAnswer(const QDBusError& error = QDBusError())
+{
+    const bool refused = error.isValid() && error.type() != QDBusError::ServiceUnknown
+                         && error.type() != QDBusError::NoReply && error.type() != QDBusError::Timeout
+                         && error.type() != QDBusError::Disconnected;
+    return refused ? QObject::tr("The file manager couldn't show the file") : QObject::tr("No file manager answered");
+}
+
 // Opens the folder with xdg-open, run here rather than detached so that its
-// exit status says whether something showed the folder.
-void openFolder(const QString& folder, Failed failed, Shown shown)
+// exit status says whether something showed the folder. `answer` begins the
+// failure's sentence.
+void openFolder(const QString& folder, Failed failed, Shown shown, const QString& answer = fileManagerAnswer())
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (program.isEmpty()) {
-        failed(QObject::tr("No file manager answered, and xdg-open, which opens folders, isn't installed."));
+        failed(QObject::tr("%1, and xdg-open, which opens folders, isn't installed.").arg(answer));
         return;
     }
-    const QString reason =
-        QObject::tr("No file manager answered, and xdg-open couldn't open the folder “%1”.").arg(folder);
+    const QString reason = QObject::tr("%1, and xdg-open couldn't open the folder “%2”.").arg(answer, folder);
     auto* opener = new QProcess(qApp);
     opener->setProgram(program);
     opener->setArguments({QUrl::fromLocalFile(folder).toString()});
@@ -84,14 +95,15 @@ void revealInFolder(const QString& path, Failed failed, Shown shown)
     if (!bus.isConnected()) return openFolder(folder, std::move(failed), std::move(shown));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000), qApp);
     if (watcher->isFinished()) {
-        if (watcher->isError()) openFolder(folder, std::move(failed), std::move(shown));
+        if (watcher->isError())
+            openFolder(folder, std::move(failed), std::move(shown), fileManagerAnswer(watcher->error()));
         else if (shown) shown();
         watcher->deleteLater();
         return;
     }
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
                      [folder, failed = std::move(failed), shown = std::move(shown)](QDBusPendingCallWatcher* w) {
-                         if (w->isError()) openFolder(folder, failed, shown);
+                         if (w->isError()) openFolder(folder, failed, shown, fileManagerAnswer(w->error()));
                          else if (shown) shown();
                          w->deleteLater();
                      });

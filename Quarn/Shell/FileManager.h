@@ -10,9 +10,9 @@ namespace quarn {
 
 // Shows a file in the desktop's file manager, selected (the FileManager1
 // service on the session bus), else opens its folder with xdg-open. When
-// neither can (no file manager answers, and xdg-open is missing or fails),
-// `failed` is called on the UI thread, at once or a moment later, with what
-// went wrong in a sentence for the user.
+// neither can (no file manager answers or it refuses, and xdg-open is
+// missing or fails), `failed` is called on the UI thread, at once or a
+// moment later, with what went wrong in a sentence for the user.
 // `shown`, when given, is called instead once the file manager answered, or
 // xdg-open ended well or is still running when its time to fail is over.
 void revealInFolder(const QString& path, std::function<void(const QString& reason)> failed,

@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 using namespace quarn;
@@ -24,6 +29,51 @@ void touch(const QString& path)
     file.open(QIODevice::WriteOnly);
     file.write("x");
 }
+
+// A session bus of the test's own, made the process's, with a file manager
+// on it that refuses each ShowItems a moment after it is asked. The bus ends
+// with it.
+class RefusingFileManager : public QDBusVirtualObject {
+public:
+    RefusingFileManager()
+    {
+        daemon_.start("dbus-daemon", {"--session", "--nofork", "--print-address", "--address=unix:dir=" + dir_.path()});
+        daemon_.waitForReadyRead(30000);
+        const QString address = QString::fromUtf8(daemon_.readLine()).trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        bus_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "file manager"));
+        bus_->registerService("org.freedesktop.FileManager1");
+        bus_->registerVirtualObject("/org/freedesktop/FileManager1", this);
+    }
+    ~RefusingFileManager() override
+    {
+        bus_.reset();
+        QDBusConnection::disconnectFromBus("file manager");
+        daemon_.terminate();
+        daemon_.waitForFinished();
+    }
+    // Whether the process's session bus reaches this file manager.
+    bool reached() const
+    {
+        const QDBusConnection session = QDBusConnection::sessionBus();
+        return session.isConnected()
+               && session.interface()->serviceOwner("org.freedesktop.FileManager1").value() == bus_->baseService();
+    }
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != "ShowItems") return false;
+        QTimer::singleShot(300, this, [message, connection] {
+            QDBusConnection(connection).send(message.createErrorReply(QDBusError::Failed, "No window to show it in"));
+        });
+        return true;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess daemon_;
+    std::unique_ptr<QDBusConnection> bus_;
+};
 
 } // namespace
 
@@ -102,22 +152,30 @@ TEST(ShareMenu, TheMailProgramIsHandedOneFileWhateverItsName)
 
 TEST(ShareMenu, ShowInFolderWithNothingToShowTheFolderSaysWhyOverTheWindow)
 {
-    // No file manager on a session bus, and xdg-open missing or failing.
+    // No file manager on a session bus, or one that refuses late, and
+    // xdg-open missing or failing.
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Shared copy.pdf");
     touch(path);
+    const QString failing =
+        QString("No file manager answered, and xdg-open couldn't open the folder “%1”.").arg(tmp.path());
     const struct {
         const char* name;
         std::optional<QByteArray> script;
         QString reason;
+        bool refusing = false; // first: the process takes its session bus once
     } cases[] = {
+        {"a file manager refuses late, and xdg-open fails", QByteArray("exit 4"),
+         QString(failing).replace("No file manager answered", "The file manager couldn't show the file"), true},
         {"no xdg-open", std::nullopt, "No file manager answered, and xdg-open, which opens folders, isn't installed."},
-        {"xdg-open fails", QByteArray("exit 4"),
-         QString("No file manager answered, and xdg-open couldn't open the folder “%1”.").arg(tmp.path())},
+        {"xdg-open fails", QByteArray("exit 4"), failing},
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.name);
         const testsupport::XdgOpenStandIn opener(each.script);
+        const std::unique_ptr<RefusingFileManager> fileManager(each.refusing ? new RefusingFileManager : nullptr);
+        ASSERT_TRUE(!fileManager || fileManager->reached())
+            << "the session bus was made earlier in this process: run the test alone, as ctest does";
         QWidget window;
         window.show();
         // The menu under the window's Share button closes as its item is chosen.
