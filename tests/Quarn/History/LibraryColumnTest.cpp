@@ -19,6 +19,7 @@
 #include "QuarnKit/History/HistoryLibraryFixture.h"
 #include "Quarn/App/ViewerScreenHarness.h"
 #include "Quarn/Design/MotionRig.h"
+#include "support/PageViewSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -301,6 +302,43 @@ TEST(LibraryRail, HistoryStaysReachableBesideTheLockedGate)
     EXPECT_TRUE(s.h.library->entries().front().pageCount.has_value());
     EXPECT_TRUE(s.screen->rail()->button(LibraryPanel::document)->isEnabled());
     EXPECT_TRUE(s.historyShown()); // the column moved into the pages' view
+}
+
+// The library's symbols show every device pixel of the screen: on one of two
+// per view pixel, a symbol painted at one would show each pixel as a pair
+// (the rail's, the search field's), and one shown as a picture (an empty
+// list's) would be blurred.
+TEST(LibrarySymbols, AreDrawnAtTheScreensPixelRatio)
+{
+    Screen s(QString::fromStdString(testsupport::corpusPath("minimal-document.pdf")));
+    ASSERT_DOUBLE_EQ(s.screen->devicePixelRatioF(), testsupport::testPixelRatio());
+    const auto devicePixels = [](QWidget* widget, const QRectF& area) {
+        const QImage shot = widget->grab(area.toAlignedRect()).toImage();
+        const auto pairs = [&](int from) { // each pixel from column `from` on, every other one, as its right neighbour
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = from; x + 1 < shot.width(); x += 2)
+                    if (shot.pixel(x, y) != shot.pixel(x + 1, y)) return false;
+            return true;
+        };
+        return !pairs(0) && !pairs(1);
+    };
+    s.click(LibraryPanel::history);
+    HistoryPanel* history = s.screen->libraryColumn()->historyPanel();
+    ASSERT_TRUE(testsupport::waitFor([&] { return history->searchField()->isVisible(); })); // the PDF recorded
+    history->searchField()->setText("no such file");
+    ASSERT_TRUE(testsupport::waitFor([&] { return history->message() && history->message()->isVisible(); }));
+    QLabel* icon = history->message()->findChild<QLabel*>(); // the first of its labels
+    EXPECT_EQ(icon->pixmap().devicePixelRatio(), s.screen->devicePixelRatioF());
+    s.click(LibraryPanel::explore);
+    LibrarySearchField* field = s.screen->libraryColumn()->explorePanel()->searchField();
+    ASSERT_TRUE(testsupport::waitFor([&] { return field->isVisible(); }));
+    EXPECT_TRUE(devicePixels(field, QRectF(8, field->height() / 2.0 - 5.5, 11, 11)));
+    for (const LibraryPanel panel : quarnkit::allLibraryPanels) {
+        QWidget* button = s.screen->rail()->button(panel);
+        EXPECT_TRUE(devicePixels(
+            button, QRectF(QPointF(button->width(), button->height()) / 2 - QPointF(8, 8), QSizeF(16, 16))))
+            << int(panel);
+    }
 }
 
 TEST(HistoryWindow, AnOpenedPdfIsRecordedAndQuittingLosesNothing)
