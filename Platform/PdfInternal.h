@@ -256,20 +256,20 @@ struct ObjectStreamRead {
 
 class OriginBytes;
 
-// A reference to a page out of the page tree, taken from where it stood
-// while the page is out: an outline entry's or a mark's /Dest or /A, the
-// catalog's /OpenAction, a named destination. A whole-file save then keeps
-// nothing of the page, and every reader reads the rest whole; putting the
-// page back puts the reference back. It is found again by object number,
-// which a document read again from its update keeps. `key` and `value` are
-// kept references (neither bound to a document but `value`), dropped with
-// the document.
+// What led to a page out of the page tree, taken from where it stood while
+// the page is out: whatever refers to the page, or to what is of it alone
+// (its marks and beads, the form fields whose widgets are all on pages out,
+// the structure elements that mark content on pages out alone), and every
+// destination and GoTo action that leads there. A whole-file save then
+// keeps nothing of the page; putting the page back puts it back. It is
+// found again by object number, which a document read again from its
+// update keeps. `path`, `key` and `value` are kept references (neither bound
+// to a document but `value`), dropped with the document.
 struct HeldReference {
     int holder = 0, holderGeneration = 0; // the object it was taken from
-    const char* within = "";              // the path from there to its dictionary: "", "Dests", "Names/Dests"
-    pdf_obj* key = nullptr;               // the key it stood under; in a name tree, the name it gave
-    int pair = -1;                        // in a name tree, its pair's place in /Names
-    int page = 0, pageGeneration = 0;     // the page it leads to
+    pdf_obj* path = nullptr; // the keys and places from there to its dictionary or array; none: the object itself
+    pdf_obj* key = nullptr;  // in a dictionary, the key it stood under; in a name or number tree, its key
+    int at = -1;             // in an array, its place (in a tree, its key's)
     pdf_obj* value = nullptr;
 };
 
@@ -444,11 +444,13 @@ std::optional<PdfPageId> pageIdAt(PdfDocument::Impl& d, int index);
 // removed, moved or renumbered; the next look-up reads the tree afresh.
 void pageTreeChanged(PdfDocument::Impl& d);
 // After the page objects `pages` left the page tree: every reference to
-// them (HeldReference) is taken into d.heldReferences, in one walk of the
-// document whatever their number. The caller holds d.mutex.
+// them, or to what is of them alone (HeldReference), is taken into
+// d.heldReferences, in one walk of what the trailer reaches, whatever their
+// number. The caller holds d.mutex.
 void holdReferences(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages);
-// After `pages` came back into the tree: the references held to them go back
-// where they stood, unless another took the place meanwhile. Throws
+// After `pages` came back into the tree: the references held go back where
+// they stood, unless another took the place meanwhile, and those to pages
+// still out are taken again. Throws
 // PdfError when one cannot; the others go back all the same. The caller
 // holds d.mutex.
 void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages);

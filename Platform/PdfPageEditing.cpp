@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -137,26 +138,76 @@ pdf_obj* destinationArray(fz_context* ctx, pdf_obj* annot)
 
 // -------- references to pages out of the tree
 
-// Walks longer than this stop there (a cycle ends there too).
+// Nesting deeper than this within one object, or in a field or structure
+// tree, is not walked; a chain of beads longer than walkLimit is not either.
+constexpr int depthLimit = 64;
 constexpr int walkLimit = 100000;
 
-// A page object, packed for a binary search among the pages out.
-std::int64_t packedPage(int num, int gen) { return (std::int64_t(num) << 32) | std::uint32_t(gen); }
+// An object, packed for a binary search.
+std::int64_t packedObject(int num, int gen) { return (std::int64_t(num) << 32) | std::uint32_t(gen); }
 
-// The pages out of the tree (sorted, packed), and the references to them
-// the walk took, fz_realloc'd.
+// The walk's state, fz_realloc'd: the pages out (sorted), what goes with
+// them (sorted once collected), the references taken, each with the
+// dictionary or array it stood in (kept), the objects still to walk, and
+// where the walk is: the object it walks and the path within it.
 struct ReferenceWalk {
     const std::int64_t* out = nullptr;
     int outCount = 0;
+    std::int64_t* gone = nullptr;
+    int goneCount = 0, goneCapacity = 0, goneSorted = 0;
     HeldReference* held = nullptr;
+    pdf_obj** containers = nullptr;
     int count = 0, capacity = 0;
+    int* todo = nullptr; // number and generation, in pairs
+    int todoCount = 0, todoCapacity = 0;
+    unsigned char* seen = nullptr; // by number: pushed, or a structure element's content (1 + what elementC said)
+    int seenLength = 0;
+    int holder = 0, holderGeneration = 0;
+    pdf_obj* path = nullptr;
 };
 
-int isOutC(fz_context* ctx, pdf_obj* page, const ReferenceWalk* walk)
+template <typename T>
+void growC(fz_context* ctx, T** items, int* capacity, int needed)
 {
-    return pdf_is_indirect(ctx, page)
-           && std::binary_search(walk->out, walk->out + walk->outCount,
-                                 packedPage(pdf_to_num(ctx, page), pdf_to_gen(ctx, page)));
+    if (needed <= *capacity) return;
+    const int grown = std::max({16, needed, *capacity * 2});
+    *items = static_cast<T*>(fz_realloc(ctx, *items, sizeof(T) * size_t(grown)));
+    *capacity = grown;
+}
+
+// Whether `obj` is the name `name`, one MuPDF has no constant for.
+int isNamedC(fz_context* ctx, pdf_obj* obj, const char* name)
+{
+    return pdf_is_name(ctx, obj) && std::strcmp(pdf_to_name(ctx, obj), name) == 0;
+}
+
+int isOutPageC(fz_context* ctx, const ReferenceWalk* w, pdf_obj* obj)
+{
+    return pdf_is_indirect(ctx, obj)
+           && std::binary_search(w->out, w->out + w->outCount,
+                                 packedObject(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj)));
+}
+
+// Whether `obj` is a page out or goes with one (of what was collected and sorted so far).
+int isGoneC(fz_context* ctx, const ReferenceWalk* w, pdf_obj* obj)
+{
+    return isOutPageC(ctx, w, obj)
+           || (pdf_is_indirect(ctx, obj)
+               && std::binary_search(w->gone, w->gone + w->goneSorted,
+                                     packedObject(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj))));
+}
+
+void goesC(fz_context* ctx, ReferenceWalk* w, pdf_obj* obj)
+{
+    if (!pdf_is_indirect(ctx, obj)) return;
+    growC(ctx, &w->gone, &w->goneCapacity, w->goneCount + 1);
+    w->gone[w->goneCount++] = packedObject(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj));
+}
+
+void sortGoneC(ReferenceWalk* w)
+{
+    std::sort(w->gone, w->gone + w->goneCount);
+    w->goneSorted = w->goneCount;
 }
 
 // A named destination as other readers find it: in the catalog's /Dests,
@@ -171,216 +222,331 @@ pdf_obj* namedDestinationC(fz_context* ctx, pdf_document* doc, pdf_obj* name)
     return found;
 }
 
-// The page a destination leads to: an explicit one's first item, a named
-// one's as the document's names give it, a dictionary's /D.
-pdf_obj* destinationPageC(fz_context* ctx, pdf_document* doc, pdf_obj* dest)
+// Whether a destination leads to a page out: an explicit one (a page and
+// how to show it), a named one as the document's names give it, a
+// dictionary's /D. Other arrays that start with a page are no destination.
+int destinationOutC(fz_context* ctx, pdf_document* doc, const ReferenceWalk* w, pdf_obj* dest)
 {
     if (pdf_is_name(ctx, dest) || pdf_is_string(ctx, dest)) dest = namedDestinationC(ctx, doc, dest);
     if (pdf_is_dict(ctx, dest)) dest = pdf_dict_get(ctx, dest, PDF_NAME(D));
-    return pdf_is_array(ctx, dest) ? pdf_array_get(ctx, dest, 0) : nullptr;
+    return pdf_is_array(ctx, dest) && pdf_array_len(ctx, dest) >= 2 && pdf_is_name(ctx, pdf_array_get(ctx, dest, 1))
+           && isOutPageC(ctx, w, pdf_array_get(ctx, dest, 0));
 }
 
-// The key of an outline entry or a mark that leads to a page out (its
-// /Dest, else its GoTo action /A), with that page; none when it leads elsewhere.
-pdf_obj* keyLeadingOutC(fz_context* ctx, pdf_document* doc, pdf_obj* holder, const ReferenceWalk* walk, pdf_obj** page)
+// Whether `value`, standing under `key` (none in an array), leads to a
+// page out or is of one: the page or what goes with it, a destination or a
+// GoTo action there, marked content there (a structure's MCR or OBJR).
+int leadsOutC(fz_context* ctx, pdf_document* doc, const ReferenceWalk* w, pdf_obj* value, pdf_obj* key)
 {
-    pdf_obj* dest = pdf_dict_get(ctx, holder, PDF_NAME(Dest));
-    pdf_obj* key = PDF_NAME(Dest);
-    if (!dest) {
-        dest = goToDestination(ctx, pdf_dict_get(ctx, holder, PDF_NAME(A)));
-        key = PDF_NAME(A);
-    }
-    *page = destinationPageC(ctx, doc, dest);
-    return isOutC(ctx, *page, walk) ? key : nullptr;
+    if (isGoneC(ctx, w, value)) return 1;
+    pdf_obj* v = pdf_resolve_indirect(ctx, value);
+    if (pdf_is_array(ctx, v)) return destinationOutC(ctx, doc, w, v);
+    if (pdf_is_name(ctx, v) || pdf_is_string(ctx, v))
+        return key && pdf_name_eq(ctx, key, PDF_NAME(Dest)) && destinationOutC(ctx, doc, w, v);
+    if (!pdf_is_dict(ctx, v)) return 0;
+    pdf_obj* type = pdf_dict_get(ctx, v, PDF_NAME(Type));
+    if (isNamedC(ctx, type, "MCR") || isNamedC(ctx, type, "OBJR"))
+        return isOutPageC(ctx, w, pdf_dict_gets(ctx, v, "Pg")) || isGoneC(ctx, w, pdf_dict_gets(ctx, v, "Obj"));
+    pdf_obj* s = pdf_dict_get(ctx, v, PDF_NAME(S));
+    if (pdf_name_eq(ctx, s, PDF_NAME(GoTo)) || (!s && pdf_dict_get(ctx, v, PDF_NAME(D))))
+        return destinationOutC(ctx, doc, w, pdf_dict_get(ctx, v, PDF_NAME(D)));
+    return 0;
 }
 
-// Takes what stands under `key` in `container` (with `pair` ≥ 0: the pair
-// at that place of its /Names) into the walk's list, then out of the
-// container. `holder` is the object that finds the container again.
-void holdC(fz_context* ctx, ReferenceWalk* walk, pdf_obj* holder, const char* within, pdf_obj* container, pdf_obj* key,
-           int pair, pdf_obj* page)
+// Whether every widget under form field `node` (one at least) is on a page
+// out: its field then goes with the page, and so does each kid that is so.
+int fieldOutC(fz_context* ctx, ReferenceWalk* w, pdf_obj* node, int depth)
 {
-    if (walk->count == walk->capacity) {
-        const int capacity = std::max(16, walk->capacity * 2);
-        walk->held = static_cast<HeldReference*>(fz_realloc(ctx, walk->held, sizeof(HeldReference) * capacity));
-        walk->capacity = capacity;
+    if (depth > depthLimit || !pdf_is_dict(ctx, node)) return 0;
+    pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+    if (!pdf_is_array(ctx, kids))
+        return isGoneC(ctx, w, node) || isOutPageC(ctx, w, pdf_dict_get(ctx, node, PDF_NAME(P)));
+    const int n = pdf_array_len(ctx, kids);
+    int all = n > 0;
+    for (int i = 0; i < n; ++i) {
+        pdf_obj* kid = pdf_array_get(ctx, kids, i);
+        if (fieldOutC(ctx, w, kid, depth + 1)) goesC(ctx, w, kid);
+        else all = 0;
     }
-    pdf_obj* names = pair >= 0 ? pdf_dict_get(ctx, container, PDF_NAME(Names)) : nullptr;
-    HeldReference& held = walk->held[walk->count];
-    held = HeldReference{pdf_to_num(ctx, holder), pdf_to_gen(ctx, holder), within, nullptr, pair,
-                         pdf_to_num(ctx, page),   pdf_to_gen(ctx, page),   nullptr};
-    held.key = pdf_keep_obj(ctx, pair >= 0 ? pdf_array_get(ctx, names, 2 * pair) : key);
-    held.value =
-        pdf_keep_obj(ctx, pair >= 0 ? pdf_array_get(ctx, names, 2 * pair + 1) : pdf_dict_get(ctx, container, key));
-    ++walk->count; // held before it leaves: a failure from here on loses nothing
-    if (pair < 0) {
-        pdf_dict_del(ctx, container, key);
+    return all;
+}
+
+int elementC(fz_context* ctx, ReferenceWalk* w, pdf_obj* element, int depth);
+
+// What an item of a structure element's /K marks, on `page` unless it
+// says otherwise: 0 nothing, 1 content on pages out alone, 2 content on a
+// page in the tree or on none known.
+int contentC(fz_context* ctx, ReferenceWalk* w, pdf_obj* item, pdf_obj* page, int depth)
+{
+    if (pdf_is_int(ctx, item)) return isOutPageC(ctx, w, page) ? 1 : 2;
+    if (!pdf_is_dict(ctx, item)) return 0;
+    pdf_obj* type = pdf_dict_get(ctx, item, PDF_NAME(Type));
+    const int objr = isNamedC(ctx, type, "OBJR");
+    if (objr || isNamedC(ctx, type, "MCR")) {
+        if (objr && isGoneC(ctx, w, pdf_dict_gets(ctx, item, "Obj"))) return 1;
+        pdf_obj* own = pdf_dict_gets(ctx, item, "Pg");
+        return isOutPageC(ctx, w, own ? own : page) ? 1 : 2;
+    }
+    return elementC(ctx, w, item, depth + 1);
+}
+
+// What a structure element marks (contentC), its kids' content with its
+// own; one that marks content on pages out alone goes with them.
+int elementC(fz_context* ctx, ReferenceWalk* w, pdf_obj* element, int depth)
+{
+    if (depth > depthLimit || !pdf_is_dict(ctx, element)) return depth > depthLimit ? 2 : 0;
+    const int num = pdf_is_indirect(ctx, element) ? pdf_to_num(ctx, element) : 0;
+    const int known = num > 0 && num < w->seenLength;
+    if (known && w->seen[num]) return w->seen[num] - 1;
+    if (known) w->seen[num] = 3; // a cycle marks content in the tree
+    pdf_obj* page = pdf_dict_gets(ctx, element, "Pg");
+    pdf_obj* kids = pdf_dict_get(ctx, element, PDF_NAME(K));
+    int marks = 0;
+    if (pdf_is_array(ctx, kids)) {
+        for (int i = 0, n = pdf_array_len(ctx, kids); i < n && marks < 2; ++i)
+            marks = std::max(marks, contentC(ctx, w, pdf_array_get(ctx, kids, i), page, depth));
+    } else {
+        marks = contentC(ctx, w, kids, page, depth);
+    }
+    if (known) w->seen[num] = static_cast<unsigned char>(marks + 1);
+    if (marks == 1) goesC(ctx, w, element);
+    return marks;
+}
+
+// What goes with the pages out: their marks and beads; the form fields
+// whose widgets are all on them, and their kids that are so; the structure
+// elements that mark content on them alone; the threads of their beads alone.
+void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
+{
+    for (int i = 0; i < w->outCount; ++i) {
+        pdf_obj* page = pdf_new_indirect(ctx, doc, int(w->out[i] >> 32), int(std::uint32_t(w->out[i])));
+        fz_try(ctx) {
+            for (pdf_obj* key : {PDF_NAME(Annots), PDF_NAME(B)}) {
+                pdf_obj* items = pdf_dict_get(ctx, page, key);
+                for (int k = 0, n = pdf_array_len(ctx, items); k < n; ++k) goesC(ctx, w, pdf_array_get(ctx, items, k));
+            }
+        }
+        fz_always(ctx) pdf_drop_obj(ctx, page);
+        fz_catch(ctx) fz_rethrow(ctx);
+    }
+    sortGoneC(w);
+    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
+    pdf_obj* fields = pdf_dict_getp(ctx, root, "AcroForm/Fields");
+    for (int i = 0, n = pdf_array_len(ctx, fields); i < n; ++i) {
+        pdf_obj* field = pdf_array_get(ctx, fields, i);
+        if (fieldOutC(ctx, w, field, 0)) goesC(ctx, w, field);
+    }
+    pdf_obj* structure = pdf_dict_getp(ctx, root, "StructTreeRoot/K");
+    if (pdf_is_array(ctx, structure)) {
+        for (int i = 0, n = pdf_array_len(ctx, structure); i < n; ++i)
+            elementC(ctx, w, pdf_array_get(ctx, structure, i), 0);
+    } else {
+        elementC(ctx, w, structure, 0);
+    }
+    std::fill(w->seen, w->seen + w->seenLength, 0);
+    pdf_obj* threads = pdf_dict_gets(ctx, root, "Threads");
+    for (int i = 0, n = pdf_array_len(ctx, threads); i < n; ++i) {
+        pdf_obj* thread = pdf_array_get(ctx, threads, i);
+        pdf_obj* first = pdf_dict_get(ctx, thread, PDF_NAME(F));
+        int all = pdf_is_indirect(ctx, first);
+        pdf_obj* bead = first;
+        for (int walked = 0; all && walked < walkLimit; ++walked) {
+            if (isOutPageC(ctx, w, pdf_dict_get(ctx, bead, PDF_NAME(P)))) goesC(ctx, w, bead);
+            else all = isGoneC(ctx, w, bead);
+            bead = pdf_dict_get(ctx, bead, PDF_NAME(N));
+            if (!pdf_is_indirect(ctx, bead) || pdf_to_num(ctx, bead) == pdf_to_num(ctx, first)) break;
+        }
+        if (all) goesC(ctx, w, thread);
+    }
+    sortGoneC(w);
+}
+
+// Takes what stands at `key` of dictionary `container`, or at `at` of
+// array `container` (with `pair`, the pair of a name or number tree whose
+// value stands there), into the walk's list; it leaves once the walk ends.
+void takeC(fz_context* ctx, ReferenceWalk* w, pdf_obj* container, pdf_obj* key, int at, int pair)
+{
+    if (w->count == w->capacity) {
+        const int grown = std::max(16, w->capacity * 2);
+        w->held = static_cast<HeldReference*>(fz_realloc(ctx, w->held, sizeof(HeldReference) * size_t(grown)));
+        w->containers = static_cast<pdf_obj**>(fz_realloc(ctx, w->containers, sizeof(pdf_obj*) * size_t(grown)));
+        w->capacity = grown;
+    }
+    // The one step that may fail comes first: nothing is kept yet.
+    pdf_obj* path = pdf_array_len(ctx, w->path) > 0 ? pdf_copy_array(ctx, w->path) : nullptr;
+    HeldReference& held = w->held[w->count];
+    held = HeldReference{w->holder, w->holderGeneration, path, nullptr, -1, nullptr};
+    if (at < 0) {
+        held.key = pdf_keep_obj(ctx, key);
+        held.value = pdf_keep_obj(ctx, pdf_dict_get(ctx, container, key));
+    } else {
+        held.at = pair ? at - 1 : at;
+        if (pair) held.key = pdf_keep_obj(ctx, pdf_array_get(ctx, container, at - 1));
+        held.value = pdf_keep_obj(ctx, pdf_array_get(ctx, container, at));
+    }
+    w->containers[w->count++] = pdf_keep_obj(ctx, container);
+}
+
+void walkValueC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* value, pdf_obj* step, int pairs,
+                int numbered, int depth);
+
+// Walks a dictionary of the object walked: what in it leads out is taken.
+// In a structure element on a page out, its content by number goes too.
+void walkDictC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* dict, int depth)
+{
+    const int numbered = isOutPageC(ctx, w, pdf_dict_gets(ctx, dict, "Pg"));
+    for (int i = pdf_dict_len(ctx, dict) - 1; i >= 0; --i) {
+        pdf_obj* key = pdf_dict_get_key(ctx, dict, i);
+        pdf_obj* value = pdf_dict_get_val(ctx, dict, i);
+        const int content = numbered && pdf_name_eq(ctx, key, PDF_NAME(K));
+        if ((content && pdf_is_int(ctx, value)) || leadsOutC(ctx, doc, w, value, key)) takeC(ctx, w, dict, key, -1, 0);
+        else
+            walkValueC(ctx, doc, w, value, key,
+                       pdf_name_eq(ctx, key, PDF_NAME(Names)) || pdf_name_eq(ctx, key, PDF_NAME(Nums)), content, depth);
+    }
+}
+
+// Walks an array of the object walked, the last item first, so that the
+// places taken stay right as they leave; `pairs` for a name or number
+// tree's, `numbered` for the content of a structure element on a page out.
+void walkArrayC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* array, int pairs, int numbered,
+                int depth)
+{
+    for (int i = pdf_array_len(ctx, array) - 1; i >= 0; --i) {
+        pdf_obj* item = pdf_array_get(ctx, array, i);
+        const int value = !pairs || i % 2 == 1;
+        if ((numbered && pdf_is_int(ctx, item)) || (value && leadsOutC(ctx, doc, w, item, nullptr))) {
+            takeC(ctx, w, array, nullptr, i, pairs);
+            if (pairs) --i;
+            continue;
+        }
+        if (pdf_is_indirect(ctx, item)) {
+            walkValueC(ctx, doc, w, item, nullptr, 0, 0, depth);
+            continue;
+        }
+        if (!pdf_is_array(ctx, item) && !pdf_is_dict(ctx, item)) continue;
+        pdf_obj* place = pdf_new_int(ctx, i);
+        fz_try(ctx) walkValueC(ctx, doc, w, item, place, 0, 0, depth);
+        fz_always(ctx) pdf_drop_obj(ctx, place);
+        fz_catch(ctx) fz_rethrow(ctx);
+    }
+}
+
+// An object it refers to is walked in its turn; a dictionary or array
+// within the object walked is walked now, `step` on the path.
+void walkValueC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* value, pdf_obj* step, int pairs,
+                int numbered, int depth)
+{
+    if (pdf_is_indirect(ctx, value)) {
+        const int num = pdf_to_num(ctx, value);
+        if (num <= 0 || num >= w->seenLength || w->seen[num]) return;
+        w->seen[num] = 1;
+        growC(ctx, &w->todo, &w->todoCapacity, w->todoCount + 2);
+        w->todo[w->todoCount++] = num;
+        w->todo[w->todoCount++] = pdf_to_gen(ctx, value);
         return;
     }
-    pdf_array_delete(ctx, names, 2 * pair + 1);
-    pdf_array_delete(ctx, names, 2 * pair);
+    const int array = pdf_is_array(ctx, value);
+    if ((!array && !pdf_is_dict(ctx, value)) || depth >= depthLimit) return;
+    pdf_array_push(ctx, w->path, step);
+    if (array) walkArrayC(ctx, doc, w, value, pairs, numbered, depth + 1);
+    else walkDictC(ctx, doc, w, value, depth + 1);
+    pdf_array_delete(ctx, w->path, pdf_array_len(ctx, w->path) - 1);
 }
 
-// Outline entries; one that is not an object of its own is passed over:
-// nothing could find it again to give its destination back.
-void holdOutlineC(fz_context* ctx, pdf_document* doc, pdf_obj** stack, ReferenceWalk* walk)
+// Takes every reference that leads to the pages out (the walk's `out`) in
+// one walk of what the trailer reaches: what goes with them is collected
+// first (collectGoneC), then every object is walked once, and what leads
+// out leaves once the walk ends. Stops at the first failure; what left up
+// to there is in the walk's list.
+void holdReferencesC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, FzError* err)
 {
-    int depth = 0;
-    if (pdf_obj* first = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Outlines/First")) stack[depth++] = first;
-    for (int walked = 0; depth > 0 && walked < walkLimit; ++walked) {
-        pdf_obj* item = stack[--depth];
-        if (!pdf_is_dict(ctx, item)) continue;
-        if (pdf_obj* next = pdf_dict_get(ctx, item, PDF_NAME(Next)); next && depth < walkLimit) stack[depth++] = next;
-        if (pdf_obj* first = pdf_dict_get(ctx, item, PDF_NAME(First)); first && depth < walkLimit)
-            stack[depth++] = first;
-        pdf_obj* page = nullptr;
-        if (pdf_obj* key = keyLeadingOutC(ctx, doc, item, walk, &page); key && pdf_is_indirect(ctx, item))
-            holdC(ctx, walk, item, "", item, key, -1, page);
-    }
-}
-
-// The marks of the pages in the tree (objects `nums`/`gens`); a mark that
-// leads out and is no object of its own becomes one, to be found again.
-void holdMarksC(fz_context* ctx, pdf_document* doc, const int* nums, const int* gens, int pages, ReferenceWalk* walk)
-{
-    pdf_obj* page = nullptr;
-    fz_var(page);
+    pdf_obj* ref = nullptr;
+    int taken = 0;
+    fz_var(ref);
+    fz_var(taken);
     fz_try(ctx) {
-        for (int i = 0; i < pages; ++i) {
-            page = pdf_new_indirect(ctx, doc, nums[i], gens[i]);
-            pdf_obj* annots = pdf_dict_get(ctx, page, PDF_NAME(Annots));
-            const int n = pdf_array_len(ctx, annots);
-            for (int k = 0; k < n; ++k) {
-                pdf_obj* annot = pdf_array_get(ctx, annots, k);
-                pdf_obj* to = nullptr;
-                pdf_obj* key = pdf_is_dict(ctx, annot) ? keyLeadingOutC(ctx, doc, annot, walk, &to) : nullptr;
-                if (!key) continue;
-                if (!pdf_is_indirect(ctx, annot)) {
-                    pdf_array_put_drop(ctx, annots, k, pdf_add_object(ctx, doc, annot));
-                    annot = pdf_array_get(ctx, annots, k);
-                    to = nullptr;
-                    key = keyLeadingOutC(ctx, doc, annot, walk, &to);
-                }
-                holdC(ctx, walk, annot, "", annot, key, -1, to);
+        w->seenLength = pdf_xref_len(ctx, doc);
+        w->seen = static_cast<unsigned char*>(fz_calloc(ctx, size_t(w->seenLength) + 1, 1));
+        w->path = pdf_new_array(ctx, doc, 8);
+        collectGoneC(ctx, doc, w);
+        pdf_obj* trailer = pdf_trailer(ctx, doc);
+        for (int i = 0, n = pdf_dict_len(ctx, trailer); i < n; ++i)
+            if (pdf_is_indirect(ctx, pdf_dict_get_val(ctx, trailer, i)))
+                walkValueC(ctx, doc, w, pdf_dict_get_val(ctx, trailer, i), nullptr, 0, 0, 0);
+        while (w->todoCount > 0) {
+            w->holderGeneration = w->todo[--w->todoCount];
+            w->holder = w->todo[--w->todoCount];
+            ref = pdf_new_indirect(ctx, doc, w->holder, w->holderGeneration);
+            pdf_obj* obj = pdf_resolve_indirect(ctx, ref); // null, with a warning, when it cannot be read
+            if (pdf_is_dict(ctx, obj)) walkDictC(ctx, doc, w, obj, 0);
+            else if (pdf_is_array(ctx, obj)) walkArrayC(ctx, doc, w, obj, 0, 0, 0);
+            pdf_drop_obj(ctx, ref);
+            ref = nullptr;
+        }
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) captureError(ctx, err);
+    // What was found leaves, in the order found: the later places of an array first.
+    fz_try(ctx) {
+        for (; taken < w->count; ++taken) {
+            const HeldReference& held = w->held[taken];
+            pdf_obj* container = w->containers[taken];
+            if (held.at < 0) {
+                pdf_dict_del(ctx, container, held.key);
+                continue;
             }
-            pdf_drop_obj(ctx, page);
-            page = nullptr;
+            if (held.key) pdf_array_delete(ctx, container, held.at + 1);
+            pdf_array_delete(ctx, container, held.at);
         }
-    }
-    fz_always(ctx) pdf_drop_obj(ctx, page);
-    fz_catch(ctx) fz_rethrow(ctx);
-}
-
-// The catalog's /OpenAction and named destinations: its /Dests and the
-// /Dests name tree of its /Names (nodes found again by their object, the
-// tree's top by the path to it; a pair leaves its node's /Names whole).
-void holdCatalogC(fz_context* ctx, pdf_document* doc, pdf_obj* openAction, pdf_obj** stack, pdf_obj** holders,
-                  const char** paths, ReferenceWalk* walk)
-{
-    pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
-    if (!pdf_is_indirect(ctx, root)) return;
-    pdf_obj* open = pdf_dict_get(ctx, root, openAction);
-    pdf_obj* page = destinationPageC(ctx, doc, pdf_is_array(ctx, open) ? open : goToDestination(ctx, open));
-    if (isOutC(ctx, page, walk)) holdC(ctx, walk, root, "", root, openAction, -1, page);
-
-    pdf_obj* dests = pdf_dict_get(ctx, root, PDF_NAME(Dests));
-    for (int i = pdf_dict_len(ctx, dests) - 1; i >= 0; --i) {
-        page = destinationPageC(ctx, doc, pdf_dict_get_val(ctx, dests, i));
-        if (!isOutC(ctx, page, walk)) continue;
-        pdf_obj* holder = pdf_is_indirect(ctx, dests) ? dests : root;
-        holdC(ctx, walk, holder, holder == root ? "Dests" : "", dests, pdf_dict_get_key(ctx, dests, i), -1, page);
-    }
-
-    pdf_obj* names = pdf_dict_get(ctx, root, PDF_NAME(Names));
-    pdf_obj* tree = pdf_dict_get(ctx, names, PDF_NAME(Dests));
-    int depth = 0;
-    if (pdf_is_dict(ctx, tree)) {
-        stack[0] = tree;
-        holders[0] = pdf_is_indirect(ctx, tree) ? tree : pdf_is_indirect(ctx, names) ? names : root;
-        paths[0] = holders[0] == tree ? "" : holders[0] == names ? "Dests" : "Names/Dests";
-        depth = 1;
-    }
-    for (int walked = 0; depth > 0 && walked < walkLimit; ++walked) {
-        --depth;
-        pdf_obj* node = stack[depth];
-        pdf_obj* holder = holders[depth];
-        const char* path = paths[depth];
-        pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
-        for (int k = pdf_array_len(ctx, kids) - 1; k >= 0 && depth < walkLimit; --k) {
-            pdf_obj* kid = pdf_array_get(ctx, kids, k);
-            if (!pdf_is_indirect(ctx, kid) || !pdf_is_dict(ctx, kid)) continue;
-            stack[depth] = holders[depth] = kid;
-            paths[depth++] = "";
-        }
-        pdf_obj* pairs = pdf_dict_get(ctx, node, PDF_NAME(Names));
-        for (int p = pdf_array_len(ctx, pairs) / 2 - 1; p >= 0; --p) {
-            page = destinationPageC(ctx, doc, pdf_array_get(ctx, pairs, 2 * p + 1));
-            if (isOutC(ctx, page, walk)) holdC(ctx, walk, holder, path, node, nullptr, p, page);
-        }
-    }
-}
-
-// Takes every reference to the pages out of the tree in one walk of each
-// place that holds them: the outline, the marks of the pages in the tree
-// (`nums`/`gens`), the catalog's. Stops at the first failure; what it took
-// up to there is in the walk's list.
-void holdReferencesC(fz_context* ctx, pdf_document* doc, const int* nums, const int* gens, int pages,
-                     ReferenceWalk* walk, FzError* err)
-{
-    pdf_obj** stack = nullptr;
-    pdf_obj** holders = nullptr;
-    const char** paths = nullptr;
-    pdf_obj* openAction = nullptr;
-    fz_var(stack);
-    fz_var(holders);
-    fz_var(paths);
-    fz_var(openAction);
-    fz_try(ctx) {
-        openAction = pdf_new_name(ctx, "OpenAction"); // a name MuPDF has no constant for
-        stack = static_cast<pdf_obj**>(fz_malloc(ctx, sizeof(pdf_obj*) * walkLimit));
-        holders = static_cast<pdf_obj**>(fz_malloc(ctx, sizeof(pdf_obj*) * walkLimit));
-        paths = static_cast<const char**>(fz_malloc(ctx, sizeof(const char*) * walkLimit));
-        // Entries and marks first: a named destination they name is still there to look up.
-        holdOutlineC(ctx, doc, stack, walk);
-        holdMarksC(ctx, doc, nums, gens, pages, walk);
-        holdCatalogC(ctx, doc, openAction, stack, holders, paths, walk);
-    }
-    fz_always(ctx) {
-        pdf_drop_obj(ctx, openAction);
-        fz_free(ctx, paths);
-        fz_free(ctx, holders);
-        fz_free(ctx, stack);
     }
     fz_catch(ctx) captureError(ctx, err);
+    for (int k = 0; k < w->count; ++k) pdf_drop_obj(ctx, w->containers[k]);
+    for (int k = taken; k < w->count; ++k) {
+        pdf_drop_obj(ctx, w->held[k].path);
+        pdf_drop_obj(ctx, w->held[k].key);
+        pdf_drop_obj(ctx, w->held[k].value);
+    }
+    w->count = taken;
 }
 
 // Puts a held reference back where it stood, unless another took its place
-// since: an entry or mark that leads elsewhere now, a name given again.
+// since: a key given again (a destination or action where the other was),
+// a pair whose name is there.
 void giveBackC(fz_context* ctx, pdf_document* doc, const HeldReference* held, FzError* err)
 {
     pdf_obj* holder = nullptr;
     fz_var(holder);
     fz_try(ctx) {
         holder = pdf_new_indirect(ctx, doc, held->holder, held->holderGeneration);
-        pdf_obj* container = *held->within ? pdf_dict_getp(ctx, holder, held->within) : holder;
-        if (!pdf_is_dict(ctx, container))
-            fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds the reference", held->holder);
-        if (held->pair >= 0) {
-            pdf_obj* names = pdf_dict_get(ctx, container, PDF_NAME(Names));
-            if (!pdf_is_array(ctx, names))
-                fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds names", held->holder);
-            const int at = std::min(2 * held->pair, pdf_array_len(ctx, names) / 2 * 2);
-            if (!pdf_objcmp(ctx, pdf_array_get(ctx, names, at), held->key)) break;
-            pdf_array_insert(ctx, names, held->value, at);
-            pdf_array_insert(ctx, names, held->key, at);
+        pdf_obj* container = holder;
+        for (int i = 0, n = pdf_array_len(ctx, held->path); i < n; ++i) {
+            pdf_obj* step = pdf_array_get(ctx, held->path, i);
+            container = pdf_is_int(ctx, step) ? pdf_array_get(ctx, container, pdf_to_int(ctx, step))
+                                              : pdf_dict_get(ctx, container, step);
+        }
+        if (held->at < 0) {
+            if (!pdf_is_dict(ctx, container))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds the reference", held->holder);
+            const bool destination =
+                pdf_name_eq(ctx, held->key, PDF_NAME(Dest)) || pdf_name_eq(ctx, held->key, PDF_NAME(A));
+            if (destination ? pdf_dict_get(ctx, container, PDF_NAME(Dest)) || pdf_dict_get(ctx, container, PDF_NAME(A))
+                            : pdf_dict_get(ctx, container, held->key) != nullptr)
+                break;
+            pdf_dict_put(ctx, container, held->key, held->value);
             break;
         }
-        const bool destination =
-            pdf_name_eq(ctx, held->key, PDF_NAME(Dest)) || pdf_name_eq(ctx, held->key, PDF_NAME(A));
-        if (destination ? pdf_dict_get(ctx, container, PDF_NAME(Dest)) || pdf_dict_get(ctx, container, PDF_NAME(A))
-                        : pdf_dict_get(ctx, container, held->key) != nullptr)
+        if (!pdf_is_array(ctx, container))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds the reference", held->holder);
+        const int n = pdf_array_len(ctx, container);
+        if (!held->key) {
+            pdf_array_insert(ctx, container, held->value, std::min(held->at, n));
             break;
-        pdf_dict_put(ctx, container, held->key, held->value);
+        }
+        const int at = std::min(held->at, n / 2 * 2);
+        if (at < n && !pdf_objcmp(ctx, pdf_array_get(ctx, container, at), held->key)) break;
+        pdf_array_insert(ctx, container, held->value, at);
+        pdf_array_insert(ctx, container, held->key, at);
     }
     fz_always(ctx) pdf_drop_obj(ctx, holder);
     fz_catch(ctx) captureError(ctx, err);
@@ -412,12 +578,20 @@ pdf_obj* reboundC(fz_context* ctx, pdf_document* doc, pdf_obj* obj, int depth)
 
 void rebindC(fz_context* ctx, pdf_document* doc, HeldReference* held, FzError* err)
 {
+    pdf_obj* value = nullptr;
+    fz_var(value);
     fz_try(ctx) {
-        pdf_obj* value = reboundC(ctx, doc, held->value, 0);
+        value = reboundC(ctx, doc, held->value, 0);
+        pdf_obj* path = held->path ? reboundC(ctx, doc, held->path, 0) : nullptr;
+        pdf_drop_obj(ctx, held->path);
+        held->path = path;
         pdf_drop_obj(ctx, held->value);
         held->value = value;
     }
-    fz_catch(ctx) captureError(ctx, err);
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, value);
+        captureError(ctx, err);
+    }
 }
 
 // Whether the file's own bytes (the sections it was read from, not those
@@ -750,33 +924,69 @@ std::vector<PdfPageId> graftInto(PdfDocument::Impl& dst, PdfDocument::Impl& src,
 
 } // namespace
 
+namespace {
+
+void dropHeld(fz_context* ctx, const HeldReference& held)
+{
+    pdf_drop_obj(ctx, held.value);
+    pdf_drop_obj(ctx, held.key);
+    pdf_drop_obj(ctx, held.path);
+}
+
+// Takes what leads to the pages out of the tree now (holdReferencesC): a
+// page out that is in the tree again elsewhere (a file that shows a page
+// twice) is none.
+void holdWhatLeadsOut(PdfDocument::Impl& d)
+{
+    std::vector<std::int64_t> in;
+    try {
+        for (const PdfPageId& page : pageMap(d).ids)
+            if (page) in.push_back(packedObject(page.object, page.generation));
+    } catch (const PdfError&) {
+        // A tree that cannot be read holds none of them: the rest is walked.
+    }
+    std::sort(in.begin(), in.end());
+    std::vector<std::int64_t> out;
+    for (const PdfPageId& page : d.pagesOut)
+        if (!std::binary_search(in.begin(), in.end(), packedObject(page.object, page.generation)))
+            out.push_back(packedObject(page.object, page.generation));
+    if (out.empty()) return;
+    std::sort(out.begin(), out.end());
+    fz_context* ctx = pdfContext();
+    ReferenceWalk walk;
+    walk.out = out.data();
+    walk.outCount = int(out.size());
+    FzError err;
+    holdReferencesC(ctx, d.doc, &walk, &err);
+    try {
+        d.heldReferences.insert(d.heldReferences.end(), walk.held, walk.held + walk.count);
+    } catch (...) {
+        // Out of memory: what left is put back, so that nothing is lost.
+        for (int k = walk.count - 1; k >= 0; --k) {
+            FzError ignored;
+            giveBackC(ctx, d.doc, &walk.held[k], &ignored);
+            dropHeld(ctx, walk.held[k]);
+        }
+        walk.count = 0;
+    }
+    fz_free(ctx, walk.held);
+    fz_free(ctx, walk.containers);
+    fz_free(ctx, walk.todo);
+    fz_free(ctx, walk.gone);
+    fz_free(ctx, walk.seen);
+    pdf_drop_obj(ctx, walk.path);
+    // What cannot be walked stays as it was: the page is out, and readers
+    // pass over a destination they cannot follow.
+}
+
+} // namespace
+
 void holdReferences(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)
 {
     if (pages.empty()) return;
     for (const PdfPageId& page : pages)
         if (std::find(d.pagesOut.begin(), d.pagesOut.end(), page) == d.pagesOut.end()) d.pagesOut.push_back(page);
-    std::vector<std::int64_t> out;
-    for (const PdfPageId& page : d.pagesOut) out.push_back(packedPage(page.object, page.generation));
-    std::sort(out.begin(), out.end());
-    std::vector<int> nums, gens;
-    try {
-        for (const PdfPageId& page : pageMap(d).ids)
-            if (page) {
-                nums.push_back(page.object);
-                gens.push_back(page.generation);
-            }
-    } catch (const PdfError&) {
-        // A tree that cannot be read has no marks to walk; the rest is walked.
-    }
-    ReferenceWalk walk;
-    walk.out = out.data();
-    walk.outCount = int(out.size());
-    FzError err;
-    holdReferencesC(pdfContext(), d.doc, nums.data(), gens.data(), int(nums.size()), &walk, &err);
-    d.heldReferences.insert(d.heldReferences.end(), walk.held, walk.held + walk.count);
-    fz_free(pdfContext(), walk.held);
-    // What cannot be walked stays as it was: the page is out, and readers
-    // pass over a destination they cannot follow.
+    holdWhatLeadsOut(d);
     // Every save now asks whether an update keeps the pages out, on the
     // window's thread: whether the file is signed is learnt here, in the
     // edit that reads the pages anyway, once a document.
@@ -788,25 +998,18 @@ void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& page
     if (pages.empty()) return;
     std::erase_if(d.pagesOut,
                   [&](const PdfPageId& page) { return std::find(pages.begin(), pages.end(), page) != pages.end(); });
-    std::vector<std::int64_t> in;
-    for (const PdfPageId& page : pages) in.push_back(packedPage(page.object, page.generation));
-    std::sort(in.begin(), in.end());
+    // Everything goes back, the latest first, so that each place is as it
+    // was when it was taken; what leads to pages still out is taken again.
     fz_context* ctx = pdfContext();
     FzError failed;
-    std::vector<HeldReference> kept;
-    // The latest first: the pairs of a name tree go back in the order they left.
     for (auto it = d.heldReferences.rbegin(); it != d.heldReferences.rend(); ++it) {
-        if (!std::binary_search(in.begin(), in.end(), packedPage(it->page, it->pageGeneration))) {
-            kept.push_back(*it);
-            continue;
-        }
         FzError err;
         giveBackC(ctx, d.doc, &*it, &err);
         if (err.code && !failed.code) failed = err;
-        pdf_drop_obj(ctx, it->value);
-        pdf_drop_obj(ctx, it->key);
+        dropHeld(ctx, *it);
     }
-    d.heldReferences.assign(kept.rbegin(), kept.rend());
+    d.heldReferences.clear();
+    if (!d.pagesOut.empty()) holdWhatLeadsOut(d);
     throwIfFailed(failed, PdfErrorCode::damaged);
 }
 
@@ -821,10 +1024,7 @@ void moveHeldReferences(PdfDocument::Impl& d, pdf_document* fresh)
 
 void dropHeldReferences(PdfDocument::Impl& d)
 {
-    for (const HeldReference& held : d.heldReferences) {
-        pdf_drop_obj(pdfContext(), held.value);
-        pdf_drop_obj(pdfContext(), held.key);
-    }
+    for (const HeldReference& held : d.heldReferences) dropHeld(pdfContext(), held);
     d.heldReferences.clear();
 }
 
