@@ -585,6 +585,138 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
     }
 }
 
+// Two pages, the second saying "SECRET on page two", and whatever leads to
+// it (`catalog`, `one` and `two` go into the catalog and the pages' own
+// dictionaries; `more` are objects 8 on).
+QByteArray ledToPdf(const std::string& catalog, const std::string& one, const std::string& two,
+                    const std::vector<std::string>& more)
+{
+    const std::string page = "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 7 0 R >> >> ";
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R " + catalog + " >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 300] >>",
+        page + "/Contents 5 0 R " + one + " >>",
+        page + "/Contents 6 0 R " + two + " >>",
+        testsupport::pdfStream("", "BT /F1 24 Tf 20 200 Td (Words on page one) Tj ET"),
+        testsupport::pdfStream("", "BT /F1 24 Tf 20 200 Td (SECRET on page two) Tj ET"),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    };
+    objects.insert(objects.end(), more.begin(), more.end());
+    return testsupport::writePdf(objects);
+}
+
+// A whole-file save keeps nothing of a page out of the tree, whatever leads
+// to it: what leads there is let go of while it is out, and what is of that
+// page alone (its form fields, its structure elements, its beads) goes with
+// it. Putting the page back puts it all back.
+TEST(PdfPageEditing, NothingLeadsASaveToAPageOut)
+{
+    const std::string widget = "<< /Type /Annot /Subtype /Widget /Rect [0 0 100 20] ";
+    const std::string link = "<< /Type /Annot /Subtype /Link /Rect [0 0 100 100] /Border [0 0 0] ";
+    const std::string goTo = "<< /S /GoTo /D [4 0 R /Fit] >>";
+    const struct {
+        const char* road;
+        QByteArray pdf;
+        QStringList gone; // beside the page's words: in no whole-file save while it is out
+        QStringList kept; // in every save
+    } cases[] = {
+        {"a form field's widget",
+         ledToPdf("/AcroForm << /Fields [8 0 R] >>", "", "/Annots [8 0 R]",
+                  {widget + "/FT /Tx /T (name) /V (Alice) /P 4 0 R >>"}),
+         {"(Alice)", "(name)"},
+         {}},
+        {"a field with a widget on each page",
+         ledToPdf("/AcroForm << /Fields [8 0 R] >>", "/Annots [9 0 R]", "/Annots [10 0 R]",
+                  {"<< /FT /Tx /T (shared) /V (Bob) /Kids [9 0 R 10 0 R] >>", widget + "/Parent 8 0 R /P 3 0 R >>",
+                   widget + "/Parent 8 0 R /MK << /CA (kid two) >> >>"}),
+         {"(kid two)"},
+         {"(Bob)"}},
+        {"structure elements",
+         ledToPdf("/StructTreeRoot 8 0 R /MarkInfo << /Marked true >>", "/StructParents 0", "/StructParents 1",
+                  {"<< /Type /StructTreeRoot /K [9 0 R 10 0 R 11 0 R] /ParentTree << /Nums [0 [9 0 R 11 0 R] 1 [10 0 "
+                   "R 11 0 R]] >> >>",
+                   "<< /Type /StructElem /S /P /P 8 0 R /Pg 3 0 R /K 0 /Alt (on page one) >>",
+                   "<< /Type /StructElem /S /P /P 8 0 R /Pg 4 0 R /K 0 /Alt (only on page two) >>",
+                   "<< /Type /StructElem /S /Sect /P 8 0 R /Pg 4 0 R /K [2 << /Type /MCR /Pg 3 0 R /MCID 1 >>] /Alt "
+                   "(on both pages) >>"}),
+         {"(only on page two)"},
+         {"(on page one)", "(on both pages)", "/MCID 1"}},
+        {"a thread bead",
+         ledToPdf("/Threads [8 0 R]", "", "/B [9 0 R]",
+                  {"<< /Type /Thread /F 9 0 R /I << /Title (Thread two) >> >>",
+                   "<< /Type /Bead /T 8 0 R /N 9 0 R /V 9 0 R /P 4 0 R /R [0 0 100 100] >>"}),
+         {"(Thread two)"},
+         {}},
+        {"a widget's /AA",
+         ledToPdf("/AcroForm << /Fields [8 0 R] >>", "/Annots [8 0 R]", "",
+                  {widget + "/FT /Btn /Ff 65536 /T (go) /P 3 0 R /AA << /U " + goTo + " >> >>"}),
+         {"/GoTo"},
+         {"(go)"}},
+        {"an action's /Next",
+         ledToPdf("", "/Annots [8 0 R]", "",
+                  {link + "/A << /S /URI /URI (https://example.org/) /Next " + goTo + " >> >>"}),
+         {"/GoTo"},
+         {"(https://example.org/)"}},
+        {"a page's /AA", ledToPdf("", "/AA << /O " + goTo + " >>", "", {}), {"/GoTo"}, {}},
+        {"an outline entry",
+         ledToPdf("/Outlines 8 0 R", "", "",
+                  {"<< /Type /Outlines /First 9 0 R /Last 9 0 R /Count 1 >>",
+                   "<< /Title (Entry) /Parent 8 0 R /Dest [4 0 R /Fit] >>"}),
+         {"/Dest"},
+         {"(Entry)"}},
+        {"a link", ledToPdf("", "/Annots [8 0 R]", "", {link + "/A " + goTo + " >>"}), {"/GoTo"}, {}},
+        {"the /OpenAction", ledToPdf("/OpenAction [4 0 R /Fit]", "", "", {}), {"/OpenAction"}, {}},
+        {"a named destination",
+         ledToPdf("/Names << /Dests << /Names [(second) [4 0 R /Fit]] >> >>", "/Annots [8 0 R]", "",
+                  {link + "/Dest (second) >>"}),
+         {"(second)"},
+         {}},
+        {"a reply to a note on the page",
+         ledToPdf("", "/Annots [8 0 R]", "/Annots [9 0 R]",
+                  {"<< /Type /Annot /Subtype /Text /Rect [0 0 20 20] /IRT 9 0 R /Contents (reply) >>",
+                   "<< /Type /Annot /Subtype /Text /Rect [0 0 20 20] /P 4 0 R /Contents (note on page two) >>"}),
+         {"(note on page two)"},
+         {"(reply)"}},
+    };
+    QTemporaryDir dir;
+    PdfSaveOptions whole;
+    whole.garbageCollect = true;
+    const auto saved = [&](const PdfDocument& doc, const QString& name) {
+        const QString path = dir.filePath(name);
+        doc.saveToFile(testsupport::chosen(path), whole);
+        int code = -1;
+        testsupport::runProgram("qpdf", {"--check", path}, &code);
+        EXPECT_EQ(code, 0);
+        return testsupport::runProgram("qpdf", {"--qdf", "--object-streams=disable", path, "-"});
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.road);
+        const QStringList gone = c.gone + QStringList{"SECRET on page two"};
+        auto doc = PdfDocument::openBytes(c.pdf);
+        const PdfPageId two = pageId(*doc, 1);
+        removePage(*doc, 1);
+        const QString out = saved(*doc, "out.pdf");
+        for (const QString& word : gone) EXPECT_FALSE(out.contains(word)) << word.toStdString();
+        for (const QString& word : c.kept) EXPECT_TRUE(out.contains(word)) << word.toStdString();
+        // Back in, the page is led to again, in the file too.
+        insertPage(*doc, two, 1);
+        const QString back = saved(*doc, "back.pdf");
+        for (const QString& word : gone + c.kept) EXPECT_TRUE(back.contains(word)) << word.toStdString();
+        // Out again, and another page too: both let go, and both come back.
+        removePage(*doc, 1);
+        const PdfPageId one = pageId(*doc, 0);
+        insertPage(*doc, createBlankPage(*doc, 100, 100), 1);
+        removePage(*doc, 0);
+        const QString both = saved(*doc, "both.pdf");
+        for (const QString& word : gone) EXPECT_FALSE(both.contains(word)) << word.toStdString();
+        EXPECT_FALSE(both.contains("Words on page one"));
+        insertPage(*doc, two, 0);
+        insertPage(*doc, one, 0);
+        const QString again = saved(*doc, "again.pdf");
+        for (const QString& word : gone + c.kept) EXPECT_TRUE(again.contains(word)) << word.toStdString();
+    }
+}
+
 // A file an earlier version wrote, whose entries lead to a page out of the
 // tree that still names the tree as its parent: the outline is read whole,
 // those entries without a page.
