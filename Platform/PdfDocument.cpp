@@ -4369,7 +4369,9 @@ QByteArray serialize(PdfDocument::Impl& d, const PdfSaveOptions& options, bool f
             try {
                 return write();
             } catch (const PdfError& error) {
-                if (*incremental || updateAsked || !forFile || !refusedOnReadBack(error) || !canUpdateFile(d, options))
+                // Not where the update would keep a page the user took out, unasked.
+                if (*incremental || updateAsked || !forFile || !refusedOnReadBack(error) || !canUpdateFile(d, options)
+                    || removedPagesInFile(d))
                     throw;
             }
             return serialize(d, options, forFile, intoMemory, incremental, true);
@@ -4500,7 +4502,10 @@ void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& opt
                 } catch (const PdfError& error) {
                     // Written anew, the file does not read as the document:
                     // an update of the file's own bytes may.
-                    if (incremental || updateAsked || !refusedOnReadBack(error) || !canUpdateFile(*d, options)) throw;
+                    // Not where the update would keep a page the user took out, unasked.
+                    if (incremental || updateAsked || !refusedOnReadBack(error) || !canUpdateFile(*d, options)
+                        || removedPagesInFile(*d))
+                        throw;
                 }
                 if (::ftruncate(fd, 0) != 0)
                     throw PdfError(PdfErrorCode::io, std::string("cannot write the file: ") + std::strerror(errno),

@@ -1034,6 +1034,15 @@ bool removedPagesInFile(const PdfDocument::Impl& d)
                        [&](const PdfPageId& page) { return fileHoldsObjectC(d.doc, page.object) != 0; });
 }
 
+std::function<bool(int num)> ownPageOutsideTree(const PdfDocument::Impl& d)
+{
+    std::vector<int> out;
+    for (const PdfPageId& page : d.pagesOut) out.push_back(page.object);
+    return [doc = d.doc, out = std::move(out)](int num) {
+        return std::find(out.begin(), out.end(), num) == out.end() && fileHoldsObjectC(doc, num) != 0;
+    };
+}
+
 int pageRotation(const PdfDocument& document, PdfPageId page)
 {
     std::lock_guard lock(document.impl().mutex);

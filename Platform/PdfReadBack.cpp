@@ -96,6 +96,7 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
     request.keepsNumbers = meant.keepsNumbers;
     request.copiedData = meant.copiedData;
     request.mustRead.insert(meant.changed.begin(), meant.changed.end());
+    request.findStrayPages = meant.pageOutsideTreeAllowed && !meant.appended;
     // An update is written after the original's very bytes.
     if (meant.appended && meant.original.data
         && (written.size < meant.original.size
@@ -203,6 +204,10 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
     if (report.pages != meant.pageCount)
         throw unfaithful("it has " + std::to_string(report.pages) + " pages instead of "
                          + std::to_string(meant.pageCount));
+    // A page taken out, or one made since, that something still leads to.
+    for (const int num : report.strayPages)
+        if (!meant.pageOutsideTreeAllowed(num))
+            throw unfaithful(objectName(num) + " is a page that its page tree does not reach");
 }
 
 void readBack(int fd, const PdfWriteIntent& meant)

@@ -94,6 +94,12 @@ struct PdfWriteIntent {
     std::function<bool(int num)> written;
     // The trailer as written; none: not judged.
     std::optional<WrittenTrailer> trailer;
+    // A whole file written without what nothing reaches holds no page
+    // object its page tree does not reach but those this allows, by number:
+    // the file's own, which it held so; never a page taken out of the tree
+    // or made since. Unset: not judged (an update keeps the file's earlier
+    // version by design, a write without collection all the document holds).
+    std::function<bool(int num)> pageOutsideTreeAllowed;
 };
 
 // A file open at a descriptor, mapped for reading while this lives.

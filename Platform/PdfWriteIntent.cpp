@@ -511,6 +511,7 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
             }
             return num > 0 && std::size_t(num) < reached->size() && (*reached)[std::size_t(num)] != 0;
         };
+        meant.pageOutsideTreeAllowed = ownPageOutsideTree(d);
     }
     return meant;
 }

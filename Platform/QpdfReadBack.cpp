@@ -396,12 +396,15 @@ bool sameAsOriginal(const QPDFObjGen& og, const QPDFXRefEntry& entry, const Exte
 }
 
 // The copy's pages, walked as readers walk them: their number, or why the
-// walk needed repair.
-void readPages(QPDF& pdf, int* pages, std::string* failure)
+// walk needed repair; their objects into `inTree`, if given.
+void readPages(QPDF& pdf, int* pages, std::string* failure, std::set<QPDFObjGen>* inTree = nullptr)
 {
     try {
         takeWarnings(pdf);
-        *pages = int(pdf.getAllPages().size());
+        const std::vector<QPDFObjectHandle>& all = pdf.getAllPages();
+        *pages = int(all.size());
+        if (inTree)
+            for (const QPDFObjectHandle& page : all) inTree->insert(page.getObjGen());
         *failure = firstWarning(pdf);
     } catch (const std::exception& e) {
         takeWarnings(pdf);
@@ -459,6 +462,15 @@ bool storesCopiedData(QPDFObjectHandle stream, Walk& walk, const StoredData* cop
            && (copied->data.size == 0 || std::memcmp(data->getBuffer(), copied->data.data, copied->data.size) == 0);
 }
 
+// Whether `object` is a page object: a dictionary of /Type /Page, which
+// no /Kids make a node of a page tree whatever its type says.
+bool isPageObject(QPDFObjectHandle object)
+{
+    if (!object.isDictionary() || object.hasKey("/Kids")) return false;
+    QPDFObjectHandle type = object.getKey("/Type");
+    return type.isName() && type.getName() == "/Page";
+}
+
 // Reads one object of the copy into `object`.
 void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& object, const StoredData* copied)
 {
@@ -471,6 +483,7 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
             return;
         }
         object.writersOwn = object.writersOwn || isWritersOwn(handle);
+        object.page = isPageObject(handle);
         object.digest = walk.of(handle);
         if (handle.isStream() && !storesCopiedData(handle, walk, copied)) {
             if (!decodes(pdf, handle, &object)) {
@@ -544,11 +557,36 @@ void readObjects(const ReadBackRequest& request, QPDF& pdf, bool rebuilt, const 
     for (const auto& some : dangling) report.dangling.insert(report.dangling.end(), some.begin(), some.end());
 }
 
+// The page objects of the copy that its page tree does not reach. One
+// whose bytes are the original's was not read: it is, where its bytes may
+// name a page.
+void findStrayPages(QPDF& pdf, const Extents& extents, const std::set<QPDFObjGen>& inTree, ReadBackReport& report)
+{
+    for (ReadBackObject& object : report.objects) {
+        const QPDFObjGen og(object.num, object.gen);
+        if (object.sameAsOriginal) {
+            const std::optional<std::string_view> bytes = extents.of(og);
+            if (bytes && bytes->find("Page") == std::string_view::npos && bytes->find('#') == std::string_view::npos)
+                continue;
+            try {
+                takeWarnings(pdf);
+                object.page = isPageObject(pdf.getObject(og));
+                takeWarnings(pdf);
+            } catch (const std::exception& e) {
+                takeWarnings(pdf);
+                if (!isDamage(e)) throw;
+            }
+        }
+        if (object.page && !inTree.count(og)) report.strayPages.push_back(object.num);
+    }
+}
+
 // The copy's pages as a reader of their own walks them, beside the rest.
 struct PageWalk {
     bool opened = false;
     int pages = -1;
     std::string failure;
+    std::set<QPDFObjGen> inTree;
 };
 
 ReadBackReport read(const ReadBackRequest& request)
@@ -562,7 +600,7 @@ ReadBackReport read(const ReadBackRequest& request)
             try {
                 const std::unique_ptr<QPDF> own = opened(request.copy, request.password, false);
                 walk.opened = true;
-                readPages(*own, &walk.pages, &walk.failure);
+                readPages(*own, &walk.pages, &walk.failure, &walk.inTree);
             } catch (const std::exception&) {}
             return walk;
         },
@@ -643,13 +681,16 @@ ReadBackReport read(const ReadBackRequest& request)
             report.objects.push_back(object);
         }
         readObjects(request, *pdf, report.rebuilt, table, toRead, compareBytes, report);
-        const PageWalk walked = pageWalk.get();
+        PageWalk walked = pageWalk.get();
         if (walked.opened) {
             report.pages = walked.pages;
             report.pageFailure = walked.failure;
         } else {
-            readPages(*pdf, &report.pages, &report.pageFailure);
+            walked.inTree.clear();
+            readPages(*pdf, &report.pages, &report.pageFailure, &walked.inTree);
         }
+        if (request.findStrayPages && report.pages >= 0 && report.pageFailure.empty())
+            findStrayPages(*pdf, extents, walked.inTree, report);
     } catch (const std::exception& e) {
         report.failure = e.what();
         report.undecided = !isDamage(e);

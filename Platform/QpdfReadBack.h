@@ -57,6 +57,8 @@ struct ReadBackRequest {
     std::unordered_set<int> mustRead;
     // Read on the calling thread alone, with no reader beside it.
     bool alone = false;
+    // Find the page objects the copy's page tree does not reach.
+    bool findStrayPages = false;
 };
 
 struct ReadBackObject {
@@ -86,6 +88,8 @@ struct ReadBackObject {
     // very bytes, so, reads as the engine's does in every reader.
     objectdigest::Digest stored = 0;
     objectdigest::Digest storage = 0;
+    // A page object: a dictionary of /Type /Page that no /Kids make a node of a page tree.
+    bool page = false;
 };
 
 struct ReadBackReport {
@@ -100,6 +104,9 @@ struct ReadBackReport {
     std::vector<ReadBackObject> objects;
     // References to objects the copy does not hold, from the objects read.
     std::vector<std::pair<int, int>> dangling;
+    // With findStrayPages, where the copy's pages read without repair: the
+    // page objects its page tree does not reach.
+    std::vector<int> strayPages;
     // The trailer's /Root, /Info and /ID, summed up as an object's entries
     // are (a reference as one); 0 for none.
     objectdigest::Digest root = 0, info = 0, id = 0;

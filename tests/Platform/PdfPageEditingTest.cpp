@@ -6,6 +6,7 @@
 #include "Platform/PdfImagePages.h"
 #include "Platform/PdfPageAssembly.h"
 #include "Platform/PdfPageEditing.h"
+#include "Platform/PdfReadBack.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -715,6 +716,63 @@ TEST(PdfPageEditing, NothingLeadsASaveToAPageOut)
         const QString again = saved(*doc, "again.pdf");
         for (const QString& word : gone + c.kept) EXPECT_TRUE(again.contains(word)) << word.toStdString();
     }
+}
+
+// The read-back refuses a whole file holding a page object that its page
+// tree does not reach, unless the document's file held it so: read from
+// the copy, or from bytes the copy shares with that file.
+TEST(PdfPageEditing, AWrittenCopyHoldingAPageOutsideItsTreeIsRefused)
+{
+    // Object 4 is a page outside the tree, which an outline entry leads to.
+    const QByteArray pdf = testsupport::writePdf({
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 5 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+        "<< /Type /Outlines /First 6 0 R /Last 6 0 R /Count 1 >>",
+        "<< /Title (Gone) /Parent 5 0 R /Dest [4 0 R /XYZ 0 100 0] >>",
+    });
+    for (const bool sameBytes : {true, false}) {
+        SCOPED_TRACE(sameBytes ? "the file's own bytes" : "read from the copy");
+        PdfWriteIntent meant;
+        meant.pageCount = 1;
+        if (sameBytes) meant.original = {pdf.constData(), std::size_t(pdf.size())};
+        else meant.unjudged = {1, 2, 3, 4, 5, 6};
+        meant.object = [](int, bool*) { return std::nullopt; };
+        meant.holds = [](int, int) { return true; };
+        const ReadBackBytes copy{pdf.constData(), std::size_t(pdf.size())};
+        EXPECT_NO_THROW(readBack(copy, meant)); // not judged
+        meant.pageOutsideTreeAllowed = [](int num) { return num == 4; };
+        EXPECT_NO_THROW(readBack(copy, meant));
+        meant.pageOutsideTreeAllowed = [](int) { return false; };
+        try {
+            readBack(copy, meant);
+            ADD_FAILURE() << "a page outside the tree was taken";
+        } catch (const PdfError& error) {
+            EXPECT_EQ(error.code(), PdfErrorCode::unfaithfulCopy);
+            EXPECT_TRUE(std::string(error.what()).find("object 4 is a page") != std::string::npos) << error.what();
+        }
+    }
+
+    // A road the walk does not take (nested deeper than it looks) reaches no
+    // user: the save is refused, the file it would have made not made.
+    std::string action = "<< /S /GoTo /D [4 0 R /Fit] >>";
+    for (int i = 0; i < 80; ++i) action = "<< /S /URI /URI (https://example.org/) /Next " + action + " >>";
+    auto doc = PdfDocument::openBytes(ledToPdf("/OpenAction " + action, "", "", {}));
+    removePage(*doc, 1);
+    QTemporaryDir dir;
+    PdfSaveOptions whole;
+    whole.garbageCollect = true;
+    try {
+        doc->saveToFile(testsupport::chosen(dir.filePath("deep.pdf")), whole);
+        ADD_FAILURE() << "a copy holding the page out was written";
+    } catch (const PdfError& error) {
+        EXPECT_EQ(error.code(), PdfErrorCode::unfaithfulCopy) << error.what();
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("deep.pdf")));
+    whole.readBack = false;
+    doc->saveToFile(testsupport::chosen(dir.filePath("deep.pdf")), whole);
+    EXPECT_TRUE(heldIn(dir.filePath("deep.pdf")).contains("SECRET on page two"));
 }
 
 // A file an earlier version wrote, whose entries lead to a page out of the
