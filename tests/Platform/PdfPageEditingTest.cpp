@@ -775,6 +775,46 @@ TEST(PdfPageEditing, AWrittenCopyHoldingAPageOutsideItsTreeIsRefused)
     EXPECT_TRUE(heldIn(dir.filePath("deep.pdf")).contains("SECRET on page two"));
 }
 
+// Real files' forms leave with their page and come back with it: a form
+// file's page deleted (another page beside it), and a form file's page
+// inserted into another document and taken out again, as undo does.
+TEST(PdfPageEditing, RealFormsLeaveWithTheirPage)
+{
+    QTemporaryDir dir;
+    PdfSaveOptions whole;
+    whole.garbageCollect = true;
+    const auto saved = [&](const PdfDocument& doc) {
+        const QString path = dir.filePath("saved.pdf");
+        doc.saveToFile(testsupport::chosen(path), whole);
+        return testsupport::runProgram("qpdf", {"--qdf", "--object-streams=disable", path, "-"});
+    };
+    for (const char* name : {"libreoffice-form.pdf", "pdflatex-forms.pdf"}) {
+        SCOPED_TRACE(name);
+        const auto form = PdfDocument::openFile(testsupport::corpusPath(name));
+        const std::vector<PdfWidget> widgets = PdfForms::widgets(*form, 0);
+        ASSERT_FALSE(widgets.empty());
+        const QString field = QString::fromStdString("(" + widgets.front().name + ")");
+        for (const bool inserted : {false, true}) {
+            SCOPED_TRACE(inserted ? "inserted into another document" : "its own page deleted");
+            auto doc = inserted ? PdfDocument::openBytes(testsupport::makeTextPdf(1))
+                                : PdfDocument::openFile(testsupport::corpusPath(name));
+            const PdfPageId page = inserted ? graftPages(*doc, *form, {0}).front() : pageId(*doc, 0);
+            if (inserted) insertPage(*doc, page, 1);
+            else insertPage(*doc, createBlankPage(*doc, 200, 200), 1);
+            const QString in = saved(*doc);
+            EXPECT_TRUE(in.contains(field));
+            removePage(*doc, inserted ? 1 : 0);
+            const QString out = saved(*doc);
+            EXPECT_FALSE(out.contains(field));
+            EXPECT_FALSE(out.contains("/Widget"));
+            EXPECT_EQ(out.count(QRegularExpression("/Type /Page\\b")), 1);
+            insertPage(*doc, page, inserted ? 1 : 0);
+            EXPECT_TRUE(saved(*doc).contains(field));
+            EXPECT_EQ(PdfForms::widgets(*doc, inserted ? 1 : 0).size(), widgets.size());
+        }
+    }
+}
+
 // A file an earlier version wrote, whose entries lead to a page out of the
 // tree that still names the tree as its parent: the outline is read whole,
 // those entries without a page.
