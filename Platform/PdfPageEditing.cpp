@@ -258,6 +258,12 @@ int leadsOutC(fz_context* ctx, pdf_document* doc, const ReferenceWalk* w, pdf_ob
 int fieldOutC(fz_context* ctx, ReferenceWalk* w, pdf_obj* node, int depth)
 {
     if (depth > depthLimit || !pdf_is_dict(ctx, node)) return 0;
+    // Each field once: a kid that is its own ancestor stays.
+    const int num = pdf_is_indirect(ctx, node) ? pdf_to_num(ctx, node) : 0;
+    if (num > 0 && num < w->seenLength) {
+        if (w->seen[num]) return 0;
+        w->seen[num] = 1;
+    }
     pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
     if (!pdf_is_array(ctx, kids))
         return isGoneC(ctx, w, node) || isOutPageC(ctx, w, pdf_dict_get(ctx, node, PDF_NAME(P)));
@@ -336,6 +342,7 @@ void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
         pdf_obj* field = pdf_array_get(ctx, fields, i);
         if (fieldOutC(ctx, w, field, 0)) goesC(ctx, w, field);
     }
+    std::fill(w->seen, w->seen + w->seenLength, 0);
     pdf_obj* structure = pdf_dict_getp(ctx, root, "StructTreeRoot/K");
     if (pdf_is_array(ctx, structure)) {
         for (int i = 0, n = pdf_array_len(ctx, structure); i < n; ++i)

@@ -22,11 +22,13 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees);
 
 // Takes the page at `index` out of the page tree. Its inherited MediaBox,
 // CropBox, Rotate and Resources are written onto the page first, so it looks
-// the same wherever it goes back in. What leads to it loses its destination
-// while it is out (the document holds it): outline entries, links and other
-// marks of the pages in the tree, named destinations, the /OpenAction; so
-// that every reader of a saved copy reads the outline whole, and a save
-// keeps nothing of the page.
+// the same wherever it goes back in. Whatever leads to it lets go of it
+// while it is out (the document holds what it took): outline entries,
+// marks, named destinations and actions lose their destinations there; its
+// marks, its beads, the form fields whose widgets are all on pages out and
+// the structure elements that mark content on them alone leave what holds
+// them; so that every reader of a saved copy reads the rest whole, and a
+// whole-file save keeps nothing of the page.
 void removePage(PdfDocument& document, int index);
 // The pages at `indexes` out, as removePage takes each; the document is
 // walked for what leads to them once, however many they are.
