@@ -4353,6 +4353,8 @@ QByteArray drawnInCopy(PdfDocument::Impl& d, const PdfSaveOptions& options)
     if (d.doc->crypt && !copy->impl().doc->crypt)
         throw PdfError(PdfErrorCode::unopenableCopy, "the copy is not encrypted as the document is");
     inheritOrigins(copy->impl(), d);
+    // Under the numbers it keeps, a page taken out is none of the copy's own.
+    copy->impl().pagesOut = d.pagesOut;
     bool incremental = false;
     return serialize(copy->impl(), options, false, false, &incremental);
 }

@@ -271,6 +271,7 @@ struct HeldReference {
     pdf_obj* key = nullptr;  // in a dictionary, the key it stood under; in a name or number tree, its key
     int at = -1;             // in an array, its place (in a tree, its key's)
     pdf_obj* value = nullptr;
+    pdf_obj* put = nullptr; // what stands there instead while it is held (a bead's neighbour), if anything
 };
 
 struct PdfDocument::Impl {

@@ -371,7 +371,8 @@ void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
 // Takes what stands at `key` of dictionary `container`, or at `at` of
 // array `container` (with `pair`, the pair of a name or number tree whose
 // value stands there), into the walk's list; it leaves once the walk ends.
-void takeC(fz_context* ctx, ReferenceWalk* w, pdf_obj* container, pdf_obj* key, int at, int pair)
+void takeC(fz_context* ctx, ReferenceWalk* w, pdf_obj* container, pdf_obj* key, int at, int pair,
+           pdf_obj* put = nullptr)
 {
     if (w->count == w->capacity) {
         const int grown = std::max(16, w->capacity * 2);
@@ -382,7 +383,7 @@ void takeC(fz_context* ctx, ReferenceWalk* w, pdf_obj* container, pdf_obj* key, 
     // The one step that may fail comes first: nothing is kept yet.
     pdf_obj* path = pdf_array_len(ctx, w->path) > 0 ? pdf_copy_array(ctx, w->path) : nullptr;
     HeldReference& held = w->held[w->count];
-    held = HeldReference{w->holder, w->holderGeneration, path, nullptr, -1, nullptr};
+    held = HeldReference{w->holder, w->holderGeneration, path, nullptr, -1, nullptr, pdf_keep_obj(ctx, put)};
     if (at < 0) {
         held.key = pdf_keep_obj(ctx, key);
         held.value = pdf_keep_obj(ctx, pdf_dict_get(ctx, container, key));
@@ -397,6 +398,24 @@ void takeC(fz_context* ctx, ReferenceWalk* w, pdf_obj* container, pdf_obj* key, 
 void walkValueC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* value, pdf_obj* step, int pairs,
                 int numbered, int depth);
 
+// Where `key` of a thread (/F) or of a bead (/N, /V) leads to a bead that
+// goes: the next bead that stays that way, so that the article still
+// reads through its other pages; none where every bead goes.
+pdf_obj* beadInsteadC(fz_context* ctx, const ReferenceWalk* w, pdf_obj* key, pdf_obj* bead)
+{
+    pdf_obj* way = pdf_name_eq(ctx, key, PDF_NAME(V)) ? PDF_NAME(V) : PDF_NAME(N);
+    if (!pdf_name_eq(ctx, key, PDF_NAME(F)) && !pdf_name_eq(ctx, key, way)) return nullptr;
+    if (!isNamedC(ctx, pdf_dict_get(ctx, bead, PDF_NAME(Type)), "Bead")
+        && !(pdf_dict_get(ctx, bead, PDF_NAME(T)) && pdf_dict_get(ctx, bead, PDF_NAME(R))))
+        return nullptr;
+    const int first = pdf_to_num(ctx, bead);
+    for (int walked = 0; walked < walkLimit && isGoneC(ctx, w, bead); ++walked) {
+        bead = pdf_dict_get(ctx, bead, way);
+        if (!pdf_is_indirect(ctx, bead) || pdf_to_num(ctx, bead) == first) return nullptr;
+    }
+    return isGoneC(ctx, w, bead) ? nullptr : bead;
+}
+
 // Walks a dictionary of the object walked: what in it leads out is taken.
 // In a structure element on a page out, its content by number goes too.
 void walkDictC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* dict, int depth)
@@ -406,7 +425,8 @@ void walkDictC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* di
         pdf_obj* key = pdf_dict_get_key(ctx, dict, i);
         pdf_obj* value = pdf_dict_get_val(ctx, dict, i);
         const int content = numbered && pdf_name_eq(ctx, key, PDF_NAME(K));
-        if ((content && pdf_is_int(ctx, value)) || leadsOutC(ctx, doc, w, value, key)) takeC(ctx, w, dict, key, -1, 0);
+        if ((content && pdf_is_int(ctx, value)) || leadsOutC(ctx, doc, w, value, key))
+            takeC(ctx, w, dict, key, -1, 0, beadInsteadC(ctx, w, key, value));
         else
             walkValueC(ctx, doc, w, value, key,
                        pdf_name_eq(ctx, key, PDF_NAME(Names)) || pdf_name_eq(ctx, key, PDF_NAME(Nums)), content, depth);
@@ -500,7 +520,8 @@ void holdReferencesC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, FzErr
             const HeldReference& held = w->held[taken];
             pdf_obj* container = w->containers[taken];
             if (held.at < 0) {
-                pdf_dict_del(ctx, container, held.key);
+                if (held.put) pdf_dict_put(ctx, container, held.key, held.put);
+                else pdf_dict_del(ctx, container, held.key);
                 continue;
             }
             if (held.key) pdf_array_delete(ctx, container, held.at + 1);
@@ -510,6 +531,7 @@ void holdReferencesC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, FzErr
     fz_catch(ctx) captureError(ctx, err);
     for (int k = 0; k < w->count; ++k) pdf_drop_obj(ctx, w->containers[k]);
     for (int k = taken; k < w->count; ++k) {
+        pdf_drop_obj(ctx, w->held[k].put);
         pdf_drop_obj(ctx, w->held[k].path);
         pdf_drop_obj(ctx, w->held[k].key);
         pdf_drop_obj(ctx, w->held[k].value);
@@ -537,8 +559,11 @@ void giveBackC(fz_context* ctx, pdf_document* doc, const HeldReference* held, Fz
                 fz_throw(ctx, FZ_ERROR_GENERIC, "object %d no longer holds the reference", held->holder);
             const bool destination =
                 pdf_name_eq(ctx, held->key, PDF_NAME(Dest)) || pdf_name_eq(ctx, held->key, PDF_NAME(A));
-            if (destination ? pdf_dict_get(ctx, container, PDF_NAME(Dest)) || pdf_dict_get(ctx, container, PDF_NAME(A))
-                            : pdf_dict_get(ctx, container, held->key) != nullptr)
+            pdf_obj* there = pdf_dict_get(ctx, container, held->key);
+            if (held->put ? pdf_objcmp(ctx, there, held->put) != 0
+                : destination
+                    ? pdf_dict_get(ctx, container, PDF_NAME(Dest)) || pdf_dict_get(ctx, container, PDF_NAME(A))
+                    : there != nullptr)
                 break;
             pdf_dict_put(ctx, container, held->key, held->value);
             break;
@@ -592,6 +617,9 @@ void rebindC(fz_context* ctx, pdf_document* doc, HeldReference* held, FzError* e
         pdf_obj* path = held->path ? reboundC(ctx, doc, held->path, 0) : nullptr;
         pdf_drop_obj(ctx, held->path);
         held->path = path;
+        pdf_obj* put = held->put ? reboundC(ctx, doc, held->put, 0) : nullptr;
+        pdf_drop_obj(ctx, held->put);
+        held->put = put;
         pdf_drop_obj(ctx, held->value);
         held->value = value;
     }
@@ -935,6 +963,7 @@ namespace {
 
 void dropHeld(fz_context* ctx, const HeldReference& held)
 {
+    pdf_drop_obj(ctx, held.put);
     pdf_drop_obj(ctx, held.value);
     pdf_drop_obj(ctx, held.key);
     pdf_drop_obj(ctx, held.path);

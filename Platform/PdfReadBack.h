@@ -97,7 +97,8 @@ struct PdfWriteIntent {
     // A whole file written without what nothing reaches holds no page
     // object its page tree does not reach but those this allows, by number:
     // the file's own, which it held so; never a page taken out of the tree
-    // or made since. Unset: not judged (an update keeps the file's earlier
+    // or made since; by the number the copy holds it under, as `object`
+    // takes it. Unset: not judged (an update keeps the file's earlier
     // version by design, a write without collection all the document holds).
     std::function<bool(int num)> pageOutsideTreeAllowed;
 };
