@@ -463,10 +463,11 @@ void dropHeldReferences(PdfDocument::Impl& d);
 // Whether the file's own bytes hold a page that is out of the tree now: an
 // update leaves it there, readable in the file's earlier version.
 bool removedPagesInFile(const PdfDocument::Impl& d);
-// Whether object `num` may be a page outside the tree in a whole file
-// written of d: one the file's own bytes hold that no edit took out (a
-// file that held it so). Called with d.mutex held.
-std::function<bool(int num)> ownPageOutsideTree(const PdfDocument::Impl& d);
+// Whether object `num` may be a page outside the tree in a file written of
+// d: one the file's own bytes hold (a file that held it so), which in a
+// whole file no edit took out; an update keeps the file's earlier version.
+// Called with d.mutex held.
+std::function<bool(int num)> ownPageOutsideTree(const PdfDocument::Impl& d, bool update);
 
 // Reads up to `count` more of the objects an opened file has not read yet,
 // with d.mutex held; true once every object has been read. MuPDF rebuilds a

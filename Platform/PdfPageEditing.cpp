@@ -630,14 +630,15 @@ void rebindC(fz_context* ctx, pdf_document* doc, HeldReference* held, FzError* e
 }
 
 // Whether the file's own bytes (the sections it was read from, not those
-// its edits since made) hold object `num`.
+// its edits since made) hold object `num`. Without an update section, the
+// engine makes new objects in the file's own: those have no place in it.
 int fileHoldsObjectC(pdf_document* doc, int num)
 {
     for (int i = doc->num_incremental_sections; i < doc->num_xref_sections; ++i)
         for (pdf_xref_subsec* sub = doc->xref_sections[i].subsec; sub; sub = sub->next)
             if (num >= sub->start && num < sub->start + sub->len) {
-                const char type = sub->table[num - sub->start].type;
-                if (type == 'n' || type == 'o') return 1;
+                const pdf_xref_entry& entry = sub->table[num - sub->start];
+                if (entry.type == 'o' || (entry.type == 'n' && entry.ofs > 0)) return 1;
             }
     return 0;
 }
@@ -1070,10 +1071,11 @@ bool removedPagesInFile(const PdfDocument::Impl& d)
                        [&](const PdfPageId& page) { return fileHoldsObjectC(d.doc, page.object) != 0; });
 }
 
-std::function<bool(int num)> ownPageOutsideTree(const PdfDocument::Impl& d)
+std::function<bool(int num)> ownPageOutsideTree(const PdfDocument::Impl& d, bool update)
 {
     std::vector<int> out;
-    for (const PdfPageId& page : d.pagesOut) out.push_back(page.object);
+    if (!update)
+        for (const PdfPageId& page : d.pagesOut) out.push_back(page.object);
     return [doc = d.doc, out = std::move(out)](int num) {
         return std::find(out.begin(), out.end(), num) == out.end() && fileHoldsObjectC(doc, num) != 0;
     };

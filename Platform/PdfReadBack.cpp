@@ -96,7 +96,7 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
     request.keepsNumbers = meant.keepsNumbers;
     request.copiedData = meant.copiedData;
     request.mustRead.insert(meant.changed.begin(), meant.changed.end());
-    request.findStrayPages = meant.pageOutsideTreeAllowed && !meant.appended;
+    request.findStrayPages = bool(meant.pageOutsideTreeAllowed);
     // An update is written after the original's very bytes.
     if (meant.appended && meant.original.data
         && (written.size < meant.original.size

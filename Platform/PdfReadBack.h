@@ -94,12 +94,12 @@ struct PdfWriteIntent {
     std::function<bool(int num)> written;
     // The trailer as written; none: not judged.
     std::optional<WrittenTrailer> trailer;
-    // A whole file written without what nothing reaches holds no page
-    // object its page tree does not reach but those this allows, by number:
-    // the file's own, which it held so; never a page taken out of the tree
-    // or made since; by the number the copy holds it under, as `object`
-    // takes it. Unset: not judged (an update keeps the file's earlier
-    // version by design, a write without collection all the document holds).
+    // A whole file written without what nothing reaches, or an update,
+    // holds no page object its page tree does not reach but those this
+    // allows, by the number the copy holds it under, as `object` takes it:
+    // the file's own, which it held so (in a whole file, never a page taken
+    // out of the tree); never a page made since. Unset: not judged (a whole
+    // file written without collection holds all the document holds).
     std::function<bool(int num)> pageOutsideTreeAllowed;
 };
 

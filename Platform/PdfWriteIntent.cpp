@@ -511,7 +511,25 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
             }
             return num > 0 && std::size_t(num) < reached->size() && (*reached)[std::size_t(num)] != 0;
         };
-        meant.pageOutsideTreeAllowed = ownPageOutsideTree(d);
+    }
+    if (opts.do_garbage && !opts.do_incremental) meant.pageOutsideTreeAllowed = ownPageOutsideTree(d, false);
+    if (opts.do_incremental) {
+        // An update writes every object made since, also one nothing leads
+        // to any more (a page whose insertion was undone): no road, but a
+        // new page something still leads to is one.
+        auto reached = std::make_shared<std::vector<unsigned char>>();
+        meant.pageOutsideTreeAllowed = [doc, reached, own = ownPageOutsideTree(d, true)](int num) {
+            if (own(num)) return true;
+            fz_context* ctx = pdfContext();
+            if (reached->empty()) {
+                reached->assign(std::size_t(pdf_xref_len(ctx, doc)) + 1, 0);
+                FzError err;
+                reachedC(ctx, doc, 1, reached->data(), &err);
+                if (err.code) reached->clear();
+                throwIfFailed(err, PdfErrorCode::unverifiedCopy);
+            }
+            return num <= 0 || std::size_t(num) >= reached->size() || !(*reached)[std::size_t(num)];
+        };
     }
     return meant;
 }

@@ -559,11 +559,13 @@ void readObjects(const ReadBackRequest& request, QPDF& pdf, bool rebuilt, const 
 
 // The page objects of the copy that its page tree does not reach. One
 // whose bytes are the original's was not read: it is, where its bytes may
-// name a page.
-void findStrayPages(QPDF& pdf, const Extents& extents, const std::set<QPDFObjGen>& inTree, ReadBackReport& report)
+// name a page, but in an update, which keeps the original's by design.
+void findStrayPages(const ReadBackRequest& request, QPDF& pdf, const Extents& extents,
+                    const std::set<QPDFObjGen>& inTree, ReadBackReport& report)
 {
     for (ReadBackObject& object : report.objects) {
         const QPDFObjGen og(object.num, object.gen);
+        if (object.sameAsOriginal && request.appended) continue; // the file's own, kept by design
         if (object.sameAsOriginal) {
             const std::optional<std::string_view> bytes = extents.of(og);
             if (bytes && bytes->find("Page") == std::string_view::npos && bytes->find('#') == std::string_view::npos)
@@ -690,7 +692,7 @@ ReadBackReport read(const ReadBackRequest& request)
             readPages(*pdf, &report.pages, &report.pageFailure, &walked.inTree);
         }
         if (request.findStrayPages && report.pages >= 0 && report.pageFailure.empty())
-            findStrayPages(*pdf, extents, walked.inTree, report);
+            findStrayPages(request, *pdf, extents, walked.inTree, report);
     } catch (const std::exception& e) {
         report.failure = e.what();
         report.undecided = !isDamage(e);

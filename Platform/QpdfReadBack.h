@@ -57,7 +57,8 @@ struct ReadBackRequest {
     std::unordered_set<int> mustRead;
     // Read on the calling thread alone, with no reader beside it.
     bool alone = false;
-    // Find the page objects the copy's page tree does not reach.
+    // Find the page objects the copy's page tree does not reach (in an
+    // update, of those it does not hold as the original does).
     bool findStrayPages = false;
 };
 

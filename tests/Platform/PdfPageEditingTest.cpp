@@ -761,25 +761,40 @@ TEST(PdfPageEditing, AWrittenCopyHoldingAPageOutsideItsTreeIsRefused)
         }
     }
 
-    // A road the walk does not take (nested deeper than it looks) reaches no
-    // user: the save is refused, the file it would have made not made.
+    // A road the walk does not take (nested deeper than it looks), and one
+    // a page inserted from another file brings along (an action's /Next to
+    // its file's other page), reach no user: the save is refused, the file
+    // it would have made not made.
     std::string action = "<< /S /GoTo /D [4 0 R /Fit] >>";
-    for (int i = 0; i < 80; ++i) action = "<< /S /URI /URI (https://example.org/) /Next " + action + " >>";
-    auto doc = PdfDocument::openBytes(ledToPdf("/OpenAction " + action, "", "", {}));
-    removePage(*doc, 1);
-    QTemporaryDir dir;
-    PdfSaveOptions whole;
-    whole.garbageCollect = true;
-    try {
-        doc->saveToFile(testsupport::chosen(dir.filePath("deep.pdf")), whole);
-        ADD_FAILURE() << "a copy holding the page out was written";
-    } catch (const PdfError& error) {
-        EXPECT_EQ(error.code(), PdfErrorCode::unfaithfulCopy) << error.what();
+    auto deep = PdfDocument::openBytes(ledToPdf("/OpenAction " +
+                                                    [&] {
+                                                        for (int i = 0; i < 80; ++i)
+                                                            action = "<< /S /URI /URI (https://example.org/) /Next "
+                                                                     + action + " >>";
+                                                        return action;
+                                                    }(),
+                                                "", "", {}));
+    removePage(*deep, 1);
+    const auto source = PdfDocument::openBytes(ledToPdf("", "/Annots [8 0 R]", "",
+                                                        {"<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /A << /S /URI "
+                                                         "/URI (x) /Next << /S /GoTo /D [4 0 R /Fit] >> >> >>"}));
+    auto grafted = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    insertPage(*grafted, graftPages(*grafted, *source, {0}).front(), 1);
+    for (const auto& doc : {deep, grafted}) {
+        QTemporaryDir dir;
+        PdfSaveOptions whole;
+        whole.garbageCollect = true;
+        try {
+            doc->saveToFile(testsupport::chosen(dir.filePath("out.pdf")), whole);
+            ADD_FAILURE() << "a copy holding a page out of its tree was written";
+        } catch (const PdfError& error) {
+            EXPECT_EQ(error.code(), PdfErrorCode::unfaithfulCopy) << error.what();
+        }
+        EXPECT_FALSE(QFile::exists(dir.filePath("out.pdf")));
+        whole.readBack = false;
+        doc->saveToFile(testsupport::chosen(dir.filePath("out.pdf")), whole);
+        EXPECT_TRUE(heldIn(dir.filePath("out.pdf")).contains("SECRET on page two"));
     }
-    EXPECT_FALSE(QFile::exists(dir.filePath("deep.pdf")));
-    whole.readBack = false;
-    doc->saveToFile(testsupport::chosen(dir.filePath("deep.pdf")), whole);
-    EXPECT_TRUE(heldIn(dir.filePath("deep.pdf")).contains("SECRET on page two"));
 }
 
 // Real files' forms leave with their page and come back with it: a form
