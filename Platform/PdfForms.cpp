@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace platform {
 namespace {
@@ -786,19 +787,59 @@ int judgeFieldC(fz_context* ctx, pdf_annot* widget, int draw)
     return shown;
 }
 
-// Makes each field of the page show its value to every reader (showValueC).
-// Returns whether every widget of the page now does.
-int showFieldValuesC(fz_context* ctx, pdf_page* page, FzError* err)
+// How a widget stands: its dictionary, its drawings and field by reference,
+// and the value it inherits, summed up; 0 where it cannot be read. A value
+// typed or put back, a drawing made anew, changes it. Never throws.
+std::uint64_t widgetLookC(fz_context* ctx, pdf_annot* widget)
 {
-    int all = 1;
-    fz_var(all);
+    fz_buffer* text = nullptr;
+    fz_output* out = nullptr;
+    std::uint64_t look = 0;
+    fz_var(text);
+    fz_var(out);
+    fz_var(look);
     fz_try(ctx) {
-        for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w))
-            if (showValueC(ctx, w, 1) != 1) all = 0;
+        pdf_obj* obj = pdf_resolve_indirect(ctx, pdf_annot_obj(ctx, widget));
+        text = fz_new_buffer(ctx, 256);
+        out = fz_new_output_with_buffer(ctx, text);
+        pdf_print_obj(ctx, out, obj, 1, 0);
+        pdf_print_obj(ctx, out, pdf_dict_get_inheritable(ctx, obj, PDF_NAME(V)), 1, 0);
+        fz_close_output(ctx, out);
+        // FNV-1a: a change is told apart, nobody forges one here.
+        look = 14695981039346656037ull;
+        for (size_t i = 0; i < text->len; ++i) look = (look ^ text->data[i]) * 1099511628211ull;
+        if (look == 0) look = 1;
     }
-    fz_catch(ctx) {
-        captureError(ctx, err);
-        all = 0;
+    fz_always(ctx) {
+        fz_drop_output(ctx, out);
+        fz_drop_buffer(ctx, text);
+    }
+    fz_catch(ctx) look = 0;
+    return look;
+}
+
+// Makes each field of the page show its value to every reader (showValueC),
+// but one this document's saves left not showing it, as it stood then.
+// Returns whether every widget of the page now shows its value. Never throws.
+bool showFieldValuesForFile(PdfDocument::Impl& d, pdf_page* page)
+{
+    fz_context* ctx = pdfContext();
+    bool all = true;
+    for (pdf_annot* w = pdf_first_widget(ctx, page); w; w = pdf_next_widget(ctx, w)) {
+        const int num = pdf_to_num(ctx, pdf_annot_obj(ctx, w));
+        const auto tried = d.fieldsUndrawn.find(num);
+        if (tried != d.fieldsUndrawn.end() && tried->second == widgetLookC(ctx, w)) {
+            all = false;
+            continue;
+        }
+        if (judgeFieldC(ctx, w, 1) == 1) {
+            d.fieldsUndrawn.erase(num);
+            continue;
+        }
+        all = false;
+        try {
+            d.fieldsUndrawn[num] = widgetLookC(ctx, w);
+        } catch (const std::bad_alloc&) {} // tried again at the next save
     }
     return all;
 }
@@ -908,7 +949,7 @@ void drawNeededAppearances(PdfDocument::Impl& d)
     for (int i : withWidgets) {
         try {
             PageRef page = loadPage(d, i);
-            if (!showFieldValuesC(ctx, page.page, &err)) every = false;
+            if (!showFieldValuesForFile(d, page.page)) every = false;
         } catch (const PdfError&) {
             every = false; // a page that cannot be read keeps the request for other readers
         }

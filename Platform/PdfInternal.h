@@ -339,6 +339,11 @@ struct PdfDocument::Impl {
     // whether the file is signed, once asked (signedDocument).
     std::unordered_set<int> fieldsJudged;
     std::optional<bool> signedFile;
+    // The widgets, by object number, that a save's drawing left not showing
+    // their values, and how each stood then (widgetLookC): each try leaves
+    // a drawing behind, and one made again at every save would grow the
+    // document and each file saved from it.
+    std::unordered_map<int, std::uint64_t> fieldsUndrawn;
     // Whether a save is drawing the form into the file (drawNeededAppearances):
     // pages loaded then draw nothing for the screen alone.
     bool drawingFormForFile = false;
