@@ -1985,11 +1985,73 @@ int64_t lastStartXrefC(fz_context* ctx, fz_output* out, ByteSink* bytes, FileSin
     return std::strtoll(line + 9, nullptr, 10);
 }
 
+// Cuts the bytes written at `at`, the version in the header made 1.5 where
+// `older`.
+bool cutSink(ByteSink* bytes, int64_t at, bool older) noexcept
+{
+    try {
+        bytes->bytes->truncate(qsizetype(at));
+        if (older) bytes->bytes->data()[7] = '5';
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Puts a cross-reference stream in place of the table a whole file just
+// written ends with, where most of its numbers are free
+// (crossReferenceStreamC), with the version that reads one (1.5) in the
+// header. Returns the trailer's /Size now: the stream's object is one more.
+int streamTableC(fz_context* ctx, pdf_document* doc, fz_output* out, ByteSink* bytes, FileSink* file, int tight)
+{
+    const int64_t at = lastStartXrefC(ctx, out, bytes, file);
+    const int64_t end = fz_tell_output(ctx, out);
+    int size = pdf_xref_len(ctx, doc);
+    if (at <= 8 || at >= end) return size;
+    fz_buffer* table = fz_new_buffer(ctx, size_t(end - at));
+    fz_buffer* stream = nullptr;
+    fz_var(stream);
+    fz_try(ctx) {
+        char header[8] = {};
+        if (file) {
+            const ssize_t n = ::pread(file->fd, table->data, size_t(end - at), off_t(at));
+            if (n != ssize_t(end - at) || ::pread(file->fd, header, sizeof header, 0) != ssize_t(sizeof header))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "cannot read back");
+        } else {
+            std::memcpy(table->data, bytes->bytes->constData() + at, size_t(end - at));
+            std::memcpy(header, bytes->bytes->constData(), sizeof header);
+        }
+        table->len = size_t(end - at);
+        stream = crossReferenceStreamC(ctx, doc, table->data, table->len, at, tight);
+        if (stream) {
+            const bool older = std::memcmp(header, "%PDF-1.", 7) == 0 && header[7] >= '0' && header[7] < '5';
+            if (file) {
+                if (older) {
+                    fz_seek_output(ctx, out, 7, SEEK_SET);
+                    fz_write_byte(ctx, out, '5');
+                }
+                fz_seek_output(ctx, out, at, SEEK_SET);
+                fz_truncate_output(ctx, out);
+            } else if (!cutSink(bytes, at, older)) {
+                fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory for the saved document");
+            }
+            fz_write_buffer(ctx, out, stream);
+            size += 1;
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, stream);
+        fz_drop_buffer(ctx, table);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+    return size;
+}
+
 // Appends an update that holds the metadata stream in the clear, as the
 // file's encryption says it is: readers take the last revision of an object.
 // Printed `tight` as the write before it was (see writesEmptyNameC).
 void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata, fz_output* out, ByteSink* bytes,
-                          FileSink* file, int tight)
+                          FileSink* file, int tight, int size)
 {
     fz_buffer* raw = nullptr;
     pdf_obj* dict = nullptr;
@@ -2032,7 +2094,7 @@ void appendClearMetadataC(fz_context* ctx, pdf_document* doc, pdf_obj* metadata,
         pdf_obj* old = pdf_trailer(ctx, doc);
         for (pdf_obj* key : {PDF_NAME(Root), PDF_NAME(Info), PDF_NAME(ID), PDF_NAME(Encrypt)})
             if (pdf_obj* value = pdf_dict_get(ctx, old, key)) pdf_dict_put(ctx, trailer, key, value);
-        pdf_dict_put_int(ctx, trailer, PDF_NAME(Size), pdf_xref_len(ctx, doc));
+        pdf_dict_put_int(ctx, trailer, PDF_NAME(Size), size);
         pdf_dict_put_int(ctx, trailer, PDF_NAME(Prev), previous);
         fz_write_string(ctx, out, "trailer\n");
         pdf_print_obj(ctx, out, trailer, tight, 0);
@@ -2581,8 +2643,11 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
         pdf_write_document(ctx, doc, out, &opts);
         // What the writer wrote of the trailer, before it is put back.
         writtenTrailerC(ctx, doc, trailer);
+        const int size = opts.do_incremental || opts.do_ascii
+                             ? pdf_xref_len(ctx, doc)
+                             : streamTableC(ctx, doc, out, bytes, file, !opts.do_pretty);
         if (pdf_obj* metadata = clearMetadataC(ctx, doc, &opts))
-            appendClearMetadataC(ctx, doc, metadata, out, bytes, file, !opts.do_pretty);
+            appendClearMetadataC(ctx, doc, metadata, out, bytes, file, !opts.do_pretty, size);
         fz_close_output(ctx, out);
         ok = 1;
     }

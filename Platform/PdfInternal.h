@@ -725,6 +725,21 @@ struct DocumentState {
 void documentStateC(fz_context* ctx, pdf_document* doc, int asStored, std::uint64_t* objects, int count,
                     std::uint64_t* trailer, FzError* err);
 
+// What takes the place of a whole file's cross-reference table, `table`
+// (`length` bytes from its "xref" at offset `at` to the file's end, as
+// MuPDF's writer ends a file it writes anew): MuPDF writes a row of 20
+// bytes for every number up to the highest in use, and a file whose
+// numbers run high (a 100 KB file numbering its objects up to 156,343) would
+// grow by megabytes of rows for numbers it does not use. Where most of its
+// numbers are free, the same rows go into a compressed cross-reference
+// stream, written as an object after the last, with the trailer's entries,
+// "startxref" and "%%EOF": the objects stay where they are, and keep their
+// numbers. Null where the table stays (most numbers in use, or a table of
+// another form). Printed `tight` as the write was (see writesEmptyNameC).
+// Throws (MuPDF) only when memory runs out.
+fz_buffer* crossReferenceStreamC(fz_context* ctx, pdf_document* doc, const unsigned char* table, size_t length,
+                                 std::int64_t at, int tight);
+
 // Sums up the trailer's /Root, /Info and /ID as the writer holds them at the
 // end of a write into `*trailer`, if given. Throws (MuPDF).
 void writtenTrailerC(fz_context* ctx, pdf_document* doc, WrittenTrailer* trailer);
