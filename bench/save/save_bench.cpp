@@ -13,6 +13,15 @@
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages
 // (5,000) is built there from the corpus by ravlen-makebig.
+//
+// The size of a one-edit save of files whose object numbers run high: each
+// corpus file with an update appended whose document information is object
+// 156,343 (so that the file spans 156,344 numbers and uses a few), saved
+// with a mark as the window saves it and written into memory as Export and
+// Share write it. Prints each file's sizes, `save-size ratio R` (the
+// largest saved ÷ original of them all) and how many files a save makes
+// larger than the budget, 1.3 × the original + 16 KB (none is the aim),
+// beside the 20 bytes a number that a table of every number takes.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/PdfDocument.h"
@@ -21,6 +30,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -80,6 +90,84 @@ bool timeSaves(const QString& path, const QString& out, int runs, const char* na
     return true;
 }
 
+// `pdf` with an update appended that makes its document information object
+// `number`, listed by a table of two rows; empty where its trailer is not found.
+QByteArray numberedHigh(const QByteArray& pdf, int number)
+{
+    const QString text = QString::fromLatin1(pdf);
+    const auto last = [&](const char* pattern) {
+        QString found;
+        for (auto it = QRegularExpression(QString::fromLatin1(pattern)).globalMatch(text); it.hasNext();)
+            found = it.next().captured(1);
+        return found.toLatin1();
+    };
+    const QByteArray previous = last("startxref\\s+(\\d+)");
+    const QByteArray root = last("/Root\\s*(\\d+\\s+\\d+\\s+R)");
+    if (previous.isEmpty() || root.isEmpty() || pdf.contains("/Encrypt")) return {};
+    QByteArray out = pdf.endsWith('\n') ? pdf : pdf + "\n";
+    const qsizetype offset = out.size();
+    out += QByteArray::number(number) + " 0 obj\n<< /Producer (numbers running high) >>\nendobj\n";
+    const qsizetype table = out.size();
+    out += "xref\n0 1\n0000000000 65535 f \n" + QByteArray::number(number) + " 1\n"
+           + QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(number + 1) + " /Root " + root + " /Info "
+           + QByteArray::number(number) + " 0 R /Prev " + previous + " >>\nstartxref\n" + QByteArray::number(table)
+           + "\n%%EOF\n";
+    return out;
+}
+
+// Prints the size row over the corpus's files numbered high; false when none saves.
+bool sizeRows(const QString& folder)
+{
+    constexpr int highest = 156343;
+    constexpr double slack = 16 * 1024;
+    double worst = 0;
+    int files = 0, beyond = 0;
+    for (const QFileInfo& info :
+         QDir(QStringLiteral(RAVLEN_CORPUS_DIR)).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Name)) {
+        QFile in(info.filePath());
+        if (!in.open(QIODevice::ReadOnly)) continue;
+        const QByteArray high = numberedHigh(in.readAll(), highest);
+        if (high.isEmpty()) continue;
+        const QString original = QDir(folder).filePath(QStringLiteral("high.pdf"));
+        const QString saved = QDir(folder).filePath(QStringLiteral("high-saved.pdf"));
+        QFile out(original);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(high) != high.size()) return false;
+        out.close();
+        qint64 written = 0, exported = 0;
+        try {
+            auto doc = platform::PdfDocument::openFile(QFile::encodeName(original).toStdString());
+            platform::PdfAnnotation square;
+            square.subtype = "Square";
+            square.rect = {40, 40, 100, 100};
+            square.color = platform::PdfColor{1, 0, 0};
+            platform::PdfAnnotations::add(*doc, 0, square);
+            platform::PdfSaveOptions options;
+            options.garbageCollect = true; // as the window saves and exports
+            exported = doc->save(options).size();
+            doc->saveToFile(*platform::ChosenFile::ask(QFile::encodeName(saved).toStdString(),
+                                                       [](const platform::NameSeen&) { return true; }),
+                            options);
+            written = QFileInfo(saved).size();
+        } catch (const platform::PdfError& e) {
+            std::printf("save-size %s: not saved (%s)\n", qPrintable(info.fileName()), e.what());
+            continue;
+        }
+        const double size = double(high.size()), largest = double(std::max(written, exported));
+        std::printf("save-size %s: %.1f KB numbered high, saved %.1f KB, exported %.1f KB: %.2f\n",
+                    qPrintable(info.fileName()), size / 1024, double(written) / 1024, double(exported) / 1024,
+                    largest / size);
+        worst = std::max(worst, largest / size);
+        if (largest > 1.3 * size + slack) ++beyond;
+        ++files;
+    }
+    if (files == 0) return false;
+    std::printf("save-size ratio %.2f (largest of %d files; a table of every number alone takes %.0f KB)\n", worst,
+                files, 20.0 * (highest + 2) / 1024);
+    std::printf("save-size beyond 1.3 × the original + 16 KB: %d of %d files\n", beyond, files);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -100,6 +188,7 @@ int main(int argc, char** argv)
             != 0)
             return 1;
     }
+    if (!sizeRows(scratch.path())) return 1;
     const QString out = QDir(scratch.path()).filePath(QStringLiteral("saved.pdf"));
     if (!timeSaves(path, out, runs, "save-readback")) return 1;
     const QString foreign = QDir(scratch.path()).filePath(QStringLiteral("foreign.pdf"));
