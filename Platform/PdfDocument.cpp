@@ -1979,10 +1979,10 @@ int64_t lastStartXrefC(fz_context* ctx, fz_output* out, ByteSink* bytes, FileSin
     } else {
         std::memcpy(tail, bytes->bytes->constData() + from, n);
     }
-    const char* line = nullptr;
-    for (const char* at = tail; (at = std::strstr(at, "startxref")) != nullptr; at += 9) line = at;
-    if (!line) fz_throw(ctx, FZ_ERROR_GENERIC, "no startxref at the end of the written file");
-    return std::strtoll(line + 9, nullptr, 10);
+    // A cross-reference stream's data may come just before, with zero bytes in it.
+    const size_t line = std::string_view(tail, n).rfind("startxref");
+    if (line == std::string_view::npos) fz_throw(ctx, FZ_ERROR_GENERIC, "no startxref at the end of the written file");
+    return std::strtoll(tail + line + 9, nullptr, 10);
 }
 
 // Cuts the bytes written at `at`, the version in the header made 1.5 where
