@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -852,6 +853,34 @@ TEST(PdfForms, ValuesWithoutAnAppearanceAreDrawn)
     const QImage latexDrawn = latex->render(0, 0.5);
     PdfForms::widgets(*latex);
     EXPECT_EQ(latex->render(0, 0.5), latexDrawn);
+}
+
+TEST(PdfForms, AFormThatAsksReadersToDrawKeepsItsSizeSaveAfterSave)
+{
+    // Real forms that ask readers to draw their fields, with one ("salad" in
+    // Greek letters) that MuPDF draws otherwise than readers read its value:
+    // the request stays, and the field is drawn at the first save alone.
+    // Saved four times over itself, with and without what nothing refers to,
+    // and written into memory after each save, the file keeps its size.
+    for (const char* name : {"field-types.pdf", "form-errors.pdf"})
+        for (const bool collect : {true, false}) {
+            SCOPED_TRACE(std::string(name) + (collect ? ", collected" : ""));
+            QTemporaryDir dir;
+            const QString path = testsupport::writeFile(
+                dir, "form.pdf", testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name))));
+            auto doc = PdfDocument::openFile(path.toStdString());
+            platform::PdfSaveOptions options;
+            options.garbageCollect = collect;
+            std::vector<qint64> saved, copied;
+            for (int save = 0; save < 4; ++save) {
+                doc->saveToFile(testsupport::chosen(path.toStdString()), options);
+                saved.push_back(QFileInfo(path).size());
+                copied.push_back(doc->save(options).size());
+            }
+            EXPECT_TRUE(asksToDraw(path));
+            EXPECT_EQ(saved, std::vector<qint64>(4, saved.front()));
+            EXPECT_EQ(copied, std::vector<qint64>(4, copied.front()));
+        }
 }
 
 // Signed by another program, the LibreOffice form, which asks readers to

@@ -757,3 +757,61 @@ TEST(PdfSaving, ANewObjectNeverTakesANumberTheFileRefersTo)
     EXPECT_FALSE(readFile(path).contains("north gate"));
     EXPECT_NE(PdfDocument::openFile(path.toStdString())->textPage(0).text().find("Page 1"), std::string::npos);
 }
+
+TEST(PdfSaving, AFileWhoseNumbersRunHighIsSavedAtTheSizeOfWhatItHolds)
+{
+    // A few objects numbered up to 156,343, whose table of every number alone
+    // would take 3 MB: each one-mark save over the file, twice on one open
+    // document, and each export is at most 1.3 times the file and 16 KB,
+    // clean for qpdf, and every word and unmarked page of it reads and draws
+    // for poppler as the file's. A file whose numbers are in use keeps its table.
+    std::vector<std::string> objects = fourPageObjects();
+    const std::string xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><!-- clear metadata --></x:xmpmeta>";
+    objects[0] = "<< /Type /Catalog /Pages 2 0 R /Metadata 12 0 R >>";
+    objects.push_back("<< /Type /Metadata /Subtype /XML /Length " + std::to_string(xmp.size()) + " >>\nstream\n" + xmp
+                      + "\nendstream");
+    QTemporaryDir dir;
+    const QString plain = writeFile(dir, "plain.pdf", testsupport::writePdf(objects));
+    const auto byQpdf = [&](const QString& name, const QStringList& how) {
+        testsupport::runProgram("qpdf", how + QStringList{plain, dir.filePath(name)});
+        return readFile(dir.filePath(name));
+    };
+    const struct {
+        const char* name;
+        QByteArray pdf;
+        bool numbersRunHigh;
+    } cases[] = {
+        {"numbers running high", testsupport::withTableUpdate(readFile(plain), 156343), true},
+        {"objects in streams by qpdf",
+         testsupport::withTableUpdate(byQpdf("streams.pdf", {"--object-streams=generate"}), 156343), true},
+        {"AES-256, metadata in the clear",
+         testsupport::withTableUpdate(
+             byQpdf("aes.pdf", {"--encrypt", "", "owner", "256", "--cleartext-metadata", "--"}), 156343),
+         true},
+        {"numbers in use", readFile(plain), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.pdf.isEmpty());
+        const QString path = writeFile(dir, "file.pdf", c.pdf), exported = dir.filePath("exported.pdf");
+        const QString words = testsupport::runProgram("pdftotext", {path, "-"});
+        const QImage page = testsupport::popplerPage(path, 1);
+        auto doc = PdfDocument::openFile(path.toStdString());
+        for (int marks = 1; marks <= 2; ++marks) {
+            PdfAnnotations::add(*doc, 0, square(30.0 * marks));
+            writeFile(exported, doc->save(collecting()));
+            doc->saveToFile(testsupport::chosen(path.toStdString()), collecting());
+            for (const QString& copy : {exported, path}) {
+                const QByteArray bytes = readFile(copy);
+                EXPECT_LE(bytes.size(), 1.3 * c.pdf.size() + 16 * 1024);
+                EXPECT_EQ(bytes.contains("/XRef"), c.numbersRunHigh);
+                int exitCode = -1;
+                const QString check = testsupport::runProgram("qpdf", {"--check", copy}, &exitCode);
+                EXPECT_EQ(exitCode, 0) << check.toStdString();
+                EXPECT_EQ(testsupport::runProgram("pdftotext", {copy, "-"}), words);
+                EXPECT_EQ(testsupport::meanDifference(testsupport::popplerPage(copy, 1), page), 0);
+                EXPECT_EQ(countSquares(*PdfDocument::openFile(copy.toStdString()), 0), marks);
+            }
+        }
+    }
+}

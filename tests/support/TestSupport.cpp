@@ -670,7 +670,7 @@ QByteArray writePdf(const std::vector<std::string>& objects, const std::string& 
     return QByteArray(out.data(), qsizetype(out.size()));
 }
 
-QByteArray withTableUpdate(const QByteArray& pdf)
+QByteArray withTableUpdate(const QByteArray& pdf, int number)
 {
     const QString text = QString::fromLatin1(pdf);
     const auto last = [&](const char* pattern) {
@@ -683,6 +683,7 @@ QByteArray withTableUpdate(const QByteArray& pdf)
     for (auto it = QRegularExpression("/Size\\s+(\\d+)").globalMatch(text); it.hasNext();)
         size = std::max(size, it.next().captured(1).toInt());
     if (previous.isEmpty() || size == 0) return {};
+    size = std::max(size, number);
     QByteArray out = pdf.endsWith('\n') ? pdf : pdf + "\n";
     const qsizetype offset = out.size();
     out += QByteArray::number(size) + " 0 obj\n<< /Appended true >>\nendobj\n";

@@ -175,8 +175,10 @@ QByteArray writePdf(const std::vector<std::string>& objects, const std::string& 
 // object nothing refers to, listed by a classic cross-reference table whose
 // trailer carries the last trailer's /Root, /Info, /ID and /Encrypt and
 // points back (/Prev) to the section the file ended with. Appended to a file
-// that ends in a cross-reference stream, it makes a file of both kinds.
-QByteArray withTableUpdate(const QByteArray& pdf);
+// that ends in a cross-reference stream, it makes a file of both kinds. The
+// object takes the number after the highest, or `number` where given: the
+// file's numbers then run that high.
+QByteArray withTableUpdate(const QByteArray& pdf, int number = 0);
 // A stream object holding `data`, its dictionary holding `dict` too.
 std::string pdfStream(const std::string& dict, const std::string& data);
 // The objects of a one-page PDF for writePdf: a 300-point square page

@@ -245,6 +245,16 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
          writeFile(dir, "hex.pdf", testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /FlateDecode]")), false},
         {"an image stored [/ASCIIHexDecode /DCTDecode]",
          writeFile(dir, "hex-dct.pdf", testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /DCTDecode]")), false},
+        // Written with a cross-reference stream in place of the table.
+        {"numbers running to 156,343, objects in streams",
+         writeFile(
+             dir, "high.pdf",
+             testsupport::withTableUpdate(
+                 testsupport::readFile(QString::fromStdString(testsupport::corpusPath("multicolumn.pdf"))), 156343)),
+         false},
+        // Each save draws the fields it can, once.
+        {"a form asking readers to draw its fields",
+         QString::fromStdString(testsupport::qpdfCorpusPath("field-types.pdf")), false},
     };
     const QString written = dir.filePath("written.pdf");
     const struct {
