@@ -4,6 +4,7 @@
 #include "Platform/PdfMarkVisibility.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -26,6 +27,7 @@ struct RawWidget {
     char* label = nullptr;
     char* value = nullptr; // null: no /V at all
     char* onState = nullptr;
+    char* option = nullptr;
     int optionCount = 0;
     char** options = nullptr;
     int exportCount = 0;
@@ -38,6 +40,7 @@ void freeRaw(fz_context* ctx, RawWidget* raw)
     fz_free(ctx, raw->label);
     fz_free(ctx, raw->value);
     fz_free(ctx, raw->onState);
+    fz_free(ctx, raw->option);
     for (int i = 0; i < raw->optionCount; ++i)
         if (raw->options) fz_free(ctx, raw->options[i]);
     fz_free(ctx, raw->options);
@@ -80,6 +83,27 @@ void readOptionsC(fz_context* ctx, pdf_annot* widget, int exportValues, char*** 
     }
 }
 
+// The option a button stands for, as people read it: its caption where it
+// has one (a single character is the symbol drawn in the box, not a
+// caption), else the export value /Opt gives its on state, else the on
+// state's own name.
+char* readOptionC(fz_context* ctx, pdf_obj* obj, const char* onState)
+{
+    pdf_obj* caption = pdf_dict_getp(ctx, obj, "MK/CA");
+    if (pdf_is_string(ctx, caption)) {
+        const char* text = pdf_to_text_string(ctx, caption);
+        if (fz_utflen(text) > 1) return fz_strdup(ctx, text);
+    }
+    pdf_obj* opt = pdf_dict_get_inheritable(ctx, obj, PDF_NAME(Opt));
+    char* end = nullptr;
+    const long at = std::strtol(onState, &end, 10);
+    if (pdf_is_array(ctx, opt) && *onState && end && !*end && at >= 0 && at < pdf_array_len(ctx, opt)) {
+        pdf_obj* value = pdf_array_get(ctx, opt, int(at));
+        if (pdf_is_string(ctx, value)) return fz_strdup(ctx, pdf_to_text_string(ctx, value));
+    }
+    return fz_strdup(ctx, onState);
+}
+
 void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* out, FzError* err)
 {
     fz_try(ctx) {
@@ -112,6 +136,7 @@ void readWidgetC(fz_context* ctx, pdf_page* page, pdf_annot* widget, RawWidget* 
             out->state = pdf_is_name(ctx, as) && !pdf_name_eq(ctx, as, PDF_NAME(Off));
             pdf_obj* on = pdf_button_field_on_state(ctx, obj);
             out->onState = fz_strdup(ctx, pdf_is_name(ctx, on) ? pdf_to_name(ctx, on) : "");
+            out->option = readOptionC(ctx, obj, out->onState);
         }
         if (out->type == PDF_WIDGET_TYPE_TEXT) out->maxLength = pdf_text_widget_max_len(ctx, widget);
         if (out->type == PDF_WIDGET_TYPE_COMBOBOX || out->type == PDF_WIDGET_TYPE_LISTBOX) {
@@ -479,6 +504,7 @@ PdfWidget convert(const RawWidget& raw, int pageIndex)
     if (raw.value) w.value = std::string(raw.value);
     w.state = raw.state;
     w.onState = raw.onState ? raw.onState : "";
+    w.option = raw.option ? raw.option : "";
     w.rect = fromFz(raw.rect);
     for (int i = 0; i < raw.optionCount; ++i) w.options.emplace_back(raw.options[i] ? raw.options[i] : "");
     for (int i = 0; i < raw.exportCount; ++i) w.exportValues.emplace_back(raw.exports[i] ? raw.exports[i] : "");

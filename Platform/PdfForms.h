@@ -38,6 +38,9 @@ struct PdfWidget {
     bool comboBox = false;  // choice fields: a pop-up rather than a list
     bool editable = false;  // combo boxes that take text of the user's own
     int maxLength = 0;      // text fields; 0 for no limit
+    // Buttons: the option this widget stands for, as people read it: its
+    // caption (/MK /CA), else its export value (/Opt, else the on state).
+    std::string option;
 
     friend bool operator==(const PdfWidget&, const PdfWidget&) = default;
 };

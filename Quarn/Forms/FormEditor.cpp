@@ -377,11 +377,14 @@ void FormEditor::showControl(const Widget& field)
     commit();
     const std::optional<Widget> fresh = FormFields::widget(*view_->quarnDocument(), field.page, field.objectNumber);
     if (!fresh) return;
-    // A radio button is heard by its group's name and its place in the group.
+    // A radio button is heard by its group's name, its own option and its
+    // place in the group.
     QString name = heardName(*fresh);
     const std::vector<Widget> buttons = FormFields::radioGroup(*fresh, watcher_.fields());
     const auto at = std::find_if(buttons.begin(), buttons.end(),
                                  [&](const Widget& w) { return w.objectNumber == fresh->objectNumber; });
+    const QString option = QString::fromStdString(fresh->option);
+    if (fresh->kind == Kind::radioButton && !option.isEmpty() && option != name) name = tr("%1, %2").arg(name, option);
     if (buttons.size() > 1 && at != buttons.end())
         name = tr("%1, %2 of %3").arg(name).arg(at - buttons.begin() + 1).arg(buttons.size());
     control_ = new FieldControl(*fresh, name, view_->viewport());

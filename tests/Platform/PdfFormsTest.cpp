@@ -157,6 +157,29 @@ TEST(PdfForms, ReadsTheWidgetsOfCorpusForms)
     EXPECT_TRUE(PdfForms::widgets(*plain).empty());
 }
 
+// A button is read by the option it stands for: its caption, else the
+// export value /Opt gives its on state, else the on state's name; a single
+// character in /MK /CA is the symbol drawn in the box, no caption.
+TEST(PdfForms, AButtonIsReadByItsOption)
+{
+    const std::string drawn = " /AP << /N << /Off 9 0 R /";
+    const auto kid = [&](const std::string& on, const std::string& more, int y) {
+        return "<< /Type /Annot /Subtype /Widget /Parent 4 0 R /Rect [10 " + std::to_string(y) + " 30 "
+               + std::to_string(y + 20) + "]" + drawn + on + " 9 0 R >> >> /AS /Off" + more + " >>";
+    };
+    const QByteArray pdf = makeFormPdf(
+        "5 0 R 6 0 R 7 0 R 8 0 R",
+        {"<< /FT /Btn /Ff 49152 /T (size) /V /Off /Kids [5 0 R 6 0 R 7 0 R 8 0 R] /Opt [(S) (Medium size) (L) (XL)] >>",
+         kid("small", " /MK << /CA (l) >>", 100), kid("1", "", 200),
+         kid("large", " /MK << /CA (Large, please) >>", 300), kid("x#20l", "", 400),
+         testsupport::pdfStream("/Type /XObject /Subtype /Form /BBox [0 0 20 20]", "")},
+        "<< /Fields [4 0 R] >>");
+    auto doc = PdfDocument::openBytes(pdf);
+    std::vector<std::string> options;
+    for (const PdfWidget& w : PdfForms::widgets(*doc, 0)) options.push_back(w.option);
+    EXPECT_EQ(options, (std::vector<std::string>{"small", "Medium size", "Large, please", "x l"}));
+}
+
 TEST(PdfForms, FilledTextAndTickedBoxSurviveSaveAndReopen)
 {
     QTemporaryDir dir;

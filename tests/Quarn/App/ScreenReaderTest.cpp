@@ -603,10 +603,11 @@ TEST(ScreenReader, AFormIsFilledByKeyboardAlone)
         {press(Qt::Key_Tab), "Last Name", "Last Name; " + line + "; "},
         {clickZoomIn, "Last Name", "Last Name; " + line + "; "},
         {press(Qt::Key_Tab), "Birthday", "Birthday; " + line + "; "},
-        {press(Qt::Key_Tab), "female", "female, 1 of 2; " + radio + "; not checked"},
-        {press(Qt::Key_Space), "female", "female, 1 of 2; " + radio + "; checked"},
-        {press(Qt::Key_Right), "female", "female, 2 of 2; " + radio + "; checked"},
-        {press(Qt::Key_L), "female", "female, 2 of 2; " + radio + "; checked"}, // a letter picks no tool
+        // Each button by the option it stands for (this file names them 1 and 2).
+        {press(Qt::Key_Tab), "female", "female, 1, 1 of 2; " + radio + "; not checked"},
+        {press(Qt::Key_Space), "female", "female, 1, 1 of 2; " + radio + "; checked"},
+        {press(Qt::Key_Right), "female", "female, 2, 2 of 2; " + radio + "; checked"},
+        {press(Qt::Key_L), "female", "female, 2, 2 of 2; " + radio + "; checked"}, // a letter picks no tool
         {press(Qt::Key_Tab), "Nationality", "Nationality; " + choice + "; "},
         {press(Qt::Key_Down), "Nationality", "Nationality, Unknown; " + choice + "; Unknown"},
         {press(Qt::Key_Down), "Nationality", "Nationality, German; " + choice + "; German"},
