@@ -70,6 +70,12 @@ QString spokenLabel(const quarnkit::OutlineEntry& entry)
 
 // ---------------------------------------------------------------- rows
 
+namespace {
+// Tells a reader that the keys are on the row of `path` (a row of the tree,
+// not of the flat list the view shows).
+void tellFocus(OutlineList* list, const OutlinePath& path);
+} // namespace
+
 class OutlineRowsModel : public QAbstractListModel {
 public:
     explicit OutlineRowsModel(OutlineList* list) : QAbstractListModel(list), list_(list) {}
@@ -273,11 +279,8 @@ protected:
         QMetaObject::invokeMethod(
             this,
             [view = QPointer<OutlineView>(this)] {
-                if (view && view->hasFocus() && view->currentIndex().isValid() && QAccessible::isActive()) {
-                    QAccessibleEvent focus(view.data(), QAccessible::Focus);
-                    focus.setChild(view->currentIndex().row());
-                    QAccessible::updateAccessibility(&focus);
-                }
+                if (view && view->hasFocus() && QAccessible::isActive())
+                    if (const auto key = view->list_->keyRow()) tellFocus(view->list_, *key);
             },
             Qt::QueuedConnection);
     }
@@ -288,9 +291,13 @@ protected:
     }
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override
     {
-        QListView::currentChanged(current, previous);
-        if (hasFocus() && current.isValid() && size_t(current.row()) < list_->rows().size())
-            list_->setKeyRow(list_->rows()[size_t(current.row())].entry.path);
+        // Not the list view's own: it tells a reader of a row of a flat list.
+        QAbstractItemView::currentChanged(current, previous);
+        if (hasFocus() && current.isValid() && size_t(current.row()) < list_->rows().size()) {
+            const OutlinePath path = list_->rows()[size_t(current.row())].entry.path;
+            list_->setKeyRow(path);
+            if (QAccessible::isActive()) tellFocus(list_, path);
+        }
     }
     void mousePressEvent(QMouseEvent* event) override
     {
@@ -321,23 +328,37 @@ private:
     OutlineList* list_;
 };
 
-// What screen readers hear of the outline: the list, and each row as one
-// element named by its title and page, which goes to its entry and, with
-// children, expands or collapses by name.
+// The rows shown right under `parent` (the top level for an empty path).
+std::vector<OutlinePath> shownChildren(const OutlineList& list, const OutlinePath& parent)
+{
+    std::vector<OutlinePath> children;
+    for (const OutlineRow& row : list.rows()) {
+        const OutlinePath& path = row.entry.path;
+        if (path.size() == parent.size() + 1 && std::equal(parent.begin(), parent.end(), path.begin()))
+            children.push_back(path);
+    }
+    return children;
+}
+
+class OutlineViewAccessible;
+OutlineViewAccessible* treeOf(OutlineList* list);
+
+// What screen readers hear of the outline: a tree, and each row an item of
+// it named by its title and page, under the entry it belongs to (its
+// level), which goes to its entry and, with children, expands or collapses
+// by name.
 class OutlineRowAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     OutlineRowAccessible(OutlineList* list, OutlinePath path) : list_(list), path_(std::move(path)) {}
 
+    const OutlinePath& path() const { return path_; }
     bool isValid() const override { return row().has_value(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return list_ ? list_->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* parent() const override
-    {
-        return list_ ? QAccessible::queryAccessibleInterface(list_->view()) : nullptr;
-    }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* parent() const override;
+    QAccessibleInterface* child(int index) const override;
+    int childCount() const override { return list_ ? int(shownChildren(*list_, path_).size()) : 0; }
+    int indexOfChild(const QAccessibleInterface* child) const override;
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QAccessibleInterface* focusChild() const override { return nullptr; }
     QString text(QAccessible::Text t) const override
@@ -354,7 +375,7 @@ public:
         const QRect r = list_->rowRect(path_);
         return QRect(list_->view()->viewport()->mapToGlobal(r.topLeft()), r.size());
     }
-    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::Role role() const override { return QAccessible::TreeItem; }
     QAccessible::State state() const override
     {
         QAccessible::State state;
@@ -422,50 +443,91 @@ private:
 
 class OutlineViewAccessible : public QAccessibleWidget {
 public:
-    OutlineViewAccessible(QWidget* view, OutlineList* list) : QAccessibleWidget(view, QAccessible::List), list_(list) {}
+    OutlineViewAccessible(QWidget* view, OutlineList* list) : QAccessibleWidget(view, QAccessible::Tree), list_(list) {}
     ~OutlineViewAccessible() override
     {
         for (const auto& entry : rows_) QAccessible::deleteAccessibleInterface(entry.second);
     }
 
-    int childCount() const override { return list_ ? int(list_->rows().size()) : 0; }
-    QAccessibleInterface* child(int index) const override
+    // One element per entry while the list lives, so that readers can keep hold of it.
+    QAccessibleInterface* item(const OutlinePath& path) const
     {
-        if (!list_ || index < 0 || index >= childCount()) return nullptr;
-        const OutlinePath path = list_->rows()[size_t(index)].entry.path;
-        // One element per entry while the list lives, so that readers can keep hold of it.
         auto it = rows_.find(path);
         if (it == rows_.end())
             it = rows_.emplace(path, QAccessible::registerAccessibleInterface(new OutlineRowAccessible(list_, path)))
                      .first;
         return QAccessible::accessibleInterface(it->second);
     }
-    int indexOfChild(const QAccessibleInterface* child) const override
+    // The `index`th of the rows shown under `parent`, and where `child` stands among them.
+    QAccessibleInterface* childOf(const OutlinePath& parent, int index) const
     {
-        for (int i = 0; child && i < childCount(); ++i)
-            if (this->child(i) == child) return i;
-        return -1;
+        if (!list_ || index < 0) return nullptr;
+        const std::vector<OutlinePath> children = shownChildren(*list_, parent);
+        return size_t(index) < children.size() ? item(children[size_t(index)]) : nullptr;
     }
+    int indexAmong(const OutlinePath& parent, const QAccessibleInterface* child) const
+    {
+        const auto* row = dynamic_cast<const OutlineRowAccessible*>(child);
+        if (!list_ || !row) return -1;
+        const std::vector<OutlinePath> children = shownChildren(*list_, parent);
+        const auto at = std::find(children.begin(), children.end(), row->path());
+        return at == children.end() ? -1 : int(at - children.begin());
+    }
+
+    int childCount() const override { return list_ ? int(shownChildren(*list_, {}).size()) : 0; }
+    QAccessibleInterface* child(int index) const override { return childOf({}, index); }
+    int indexOfChild(const QAccessibleInterface* child) const override { return indexAmong({}, child); }
     QAccessibleInterface* focusChild() const override
     {
         if (!list_ || !list_->view()->hasFocus()) return nullptr;
         const auto key = list_->keyRow();
-        const std::vector<OutlineRow> rows = list_->rows();
-        for (size_t i = 0; key && i < rows.size(); ++i)
-            if (rows[i].entry.path == *key) return child(int(i));
-        return nullptr;
+        return key ? item(*key) : nullptr;
     }
     QAccessibleInterface* childAt(int x, int y) const override
     {
         if (!list_) return nullptr;
         const QModelIndex index = list_->view()->indexAt(list_->view()->viewport()->mapFromGlobal(QPoint(x, y)));
-        return index.isValid() ? child(index.row()) : nullptr;
+        return index.isValid() && size_t(index.row()) < list_->rows().size()
+                   ? item(list_->rows()[size_t(index.row())].entry.path)
+                   : nullptr;
     }
 
 private:
     QPointer<OutlineList> list_;
     mutable std::map<OutlinePath, QAccessible::Id> rows_;
 };
+
+OutlineViewAccessible* treeOf(OutlineList* list)
+{
+    return list ? dynamic_cast<OutlineViewAccessible*>(QAccessible::queryAccessibleInterface(list->view())) : nullptr;
+}
+
+QAccessibleInterface* OutlineRowAccessible::parent() const
+{
+    if (path_.size() <= 1) return list_ ? QAccessible::queryAccessibleInterface(list_->view()) : nullptr;
+    OutlineViewAccessible* tree = treeOf(list_);
+    return tree ? tree->item(OutlinePath(path_.begin(), path_.end() - 1)) : nullptr;
+}
+
+QAccessibleInterface* OutlineRowAccessible::child(int index) const
+{
+    OutlineViewAccessible* tree = treeOf(list_);
+    return tree ? tree->childOf(path_, index) : nullptr;
+}
+
+int OutlineRowAccessible::indexOfChild(const QAccessibleInterface* child) const
+{
+    OutlineViewAccessible* tree = treeOf(list_);
+    return tree ? tree->indexAmong(path_, child) : -1;
+}
+
+void tellFocus(OutlineList* list, const OutlinePath& path)
+{
+    if (OutlineViewAccessible* tree = treeOf(list)) {
+        QAccessibleEvent focus(tree->item(path), QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    }
+}
 
 QAccessibleInterface* outlineAccessible(const QString&, QObject* object)
 {
@@ -569,6 +631,19 @@ void OutlineList::toggle(const OutlinePath& path)
 {
     if (!expanded_.erase(path)) expanded_.insert(path);
     refresh(true);
+    if (!QAccessible::isActive()) return;
+    OutlineViewAccessible* tree = treeOf(this);
+    if (!tree) return;
+    // The entry is open or closed now, and its children come or go.
+    QAccessibleInterface* item = tree->item(path);
+    QAccessible::State changed;
+    changed.expanded = changed.collapsed = true;
+    QAccessibleStateChangeEvent state(item, changed);
+    QAccessible::updateAccessibility(&state);
+    QAccessibleEvent reordered(item, QAccessible::ObjectReorder);
+    QAccessible::updateAccessibility(&reordered);
+    // Readers that leave the state's change unsaid hear the row again.
+    if (view_->hasFocus() && keyRow() == path) tellFocus(this, path);
 }
 
 void OutlineList::open(const quarnkit::OutlineEntry& entry)

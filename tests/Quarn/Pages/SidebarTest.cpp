@@ -35,6 +35,7 @@
 #include <QWindow>
 
 #include <climits>
+#include <functional>
 #include <map>
 
 using namespace quarn;
@@ -749,28 +750,35 @@ TEST(Sidebar, ScreenReadersExpandCollapseAndOpenOutlineEntries)
     ASSERT_TRUE(list && testsupport::waitFor([&] { return list->map().has_value(); }));
     QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(list->view());
     ASSERT_TRUE(reader);
-    const auto row = [&](const QString& name) -> QAccessibleInterface* {
-        for (int i = 0; i < reader->childCount(); ++i)
-            if (QAccessibleInterface* child = reader->child(i); child && child->text(QAccessible::Name) == name)
-                return child;
-        return nullptr;
+    EXPECT_EQ(reader->role(), QAccessible::Tree);
+    // The tree as a reader walks it: each item as "level name", children after their parent.
+    const std::function<QStringList(QAccessibleInterface*, int)> tree = [&](QAccessibleInterface* node, int level) {
+        QStringList items;
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface* child = node->child(i);
+            EXPECT_EQ(child->role(), QAccessible::TreeItem);
+            EXPECT_EQ(child->parent(), node);
+            EXPECT_EQ(node->indexOfChild(child), i);
+            items << QString::number(level) + QLatin1Char(' ') + child->text(QAccessible::Name)
+                  << tree(child, level + 1);
+        }
+        return items;
     };
-    ASSERT_EQ(reader->childCount(), 3);
-    QAccessibleInterface* a = row("A, page 1");
+    EXPECT_EQ(tree(reader, 1), (QStringList{"1 A, page 1", "1 B, page 5", "1 C, page 5"}));
+    QAccessibleInterface* a = reader->child(0);
     ASSERT_TRUE(a && a->actionInterface());
     EXPECT_TRUE(a->state().expandable && a->state().collapsed);
     EXPECT_EQ(a->actionInterface()->actionNames(),
               (QStringList{QAccessibleActionInterface::pressAction(), QStringLiteral("Expand")}));
     a->actionInterface()->doAction(QStringLiteral("Expand"));
-    EXPECT_EQ(reader->childCount(), 4);
     EXPECT_TRUE(a->state().expanded);
-    EXPECT_TRUE(row("A1, page 2"));
+    EXPECT_EQ(tree(reader, 1), (QStringList{"1 A, page 1", "2 A1, page 2", "1 B, page 5", "1 C, page 5"}));
     EXPECT_EQ(a->actionInterface()->actionNames().last(), QStringLiteral("Collapse"));
     a->actionInterface()->doAction(QStringLiteral("Collapse"));
-    EXPECT_EQ(reader->childCount(), 3);
+    EXPECT_EQ(a->childCount(), 0);
 
     // An entry without children only goes to its page.
-    QAccessibleInterface* b = row("B, page 5");
+    QAccessibleInterface* b = reader->child(1);
     ASSERT_TRUE(b);
     EXPECT_EQ(b->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
     b->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
@@ -818,6 +826,11 @@ TEST(Sidebar, TheKeysWorkTheOutlineAndLeaveThePageWhereItIs)
     for (const auto& step : steps) {
         SCOPED_TRACE(QKeySequence(step.key).toString().toStdString());
         QTest::keyClick(keys, step.key);
+        // A reader hears A open or closed, and finds A1 under it while it is open.
+        QAccessibleInterface* a = reader->child(0);
+        EXPECT_EQ(a->state().expanded, step.rows == 4);
+        EXPECT_EQ(a->state().collapsed, step.rows == 3);
+        EXPECT_EQ(a->childCount(), int(step.rows) - 3);
         ASSERT_TRUE(testsupport::waitFor([&] { return w.model().pageIndex() == step.page; }));
         QApplication::processEvents();
         EXPECT_EQ(w.model().pageIndex(), step.page);
