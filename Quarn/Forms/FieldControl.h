@@ -30,6 +30,8 @@ public:
     void setField(const Widget& field);
     // The option a choice field shows; empty for none or another field.
     QString shownOption() const;
+    // The index of the option a choice field shows; -1 for none or another field.
+    int chosenOption() const;
 
     // Space (and Return or Alt+Down on a choice): ticks, chooses or shows the options.
     std::function<void()> onPress;

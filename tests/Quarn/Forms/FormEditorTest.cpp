@@ -1,6 +1,7 @@
 // Filling fields in the page view: typing, ticking, choosing; each change one
 // undo step that Ctrl+Z takes back; the values survive saving and reopening.
 #include "Quarn/Design/UnnamedControls.h"
+#include "Quarn/Forms/FieldControl.h"
 #include "Quarn/Forms/FormWatcherHarness.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "QuarnKit/Document/DocumentEngine.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
 #include <QCompleter>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -591,4 +594,50 @@ TEST(FormEditorTest, APasswordIsMaskedWhileTypedOnThePageAndInTheSavedFile)
                                                   {QStringLiteral("-q"), w.folder.filePath("saved.pdf"), "-"});
     EXPECT_FALSE(words.contains(QStringLiteral("sesame"))) << words.toStdString();
     EXPECT_EQ(words.simplified(), QStringLiteral("***********"));
+}
+
+// ---------------------------------------------------------------- what a reader meets
+
+// Each kind of field in the role a reader knows it by: a list box is a list
+// of its options, the chosen one selected, and focused while the field has
+// the keys; a pop-up choice is a combo box.
+TEST(FormEditorTest, EachFieldReachesAReaderInItsRole)
+{
+    using Kind = platform::PdfWidgetKind;
+    QWidget window;
+    window.resize(200, 100);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const struct {
+        Kind kind;
+        bool comboBox;
+        QAccessible::Role role;
+        QStringList options; // the children, "*" before the selected one
+    } rows[] = {
+        {Kind::checkBox, false, QAccessible::CheckBox, {}},
+        {Kind::radioButton, false, QAccessible::RadioButton, {}},
+        {Kind::choice, true, QAccessible::ComboBox, {}},
+        {Kind::choice, false, QAccessible::List, {"Red", "*Green"}},
+    };
+    for (const auto& row : rows) {
+        platform::PdfWidget field;
+        field.kind = row.kind;
+        field.comboBox = row.comboBox;
+        if (row.kind == Kind::choice) field.options = field.exportValues = {"Red", "Green"};
+        field.value = "Green";
+        FieldControl control(field, QStringLiteral("colour"), &window);
+        control.show();
+        control.setFocus(Qt::TabFocusReason);
+        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(&control);
+        EXPECT_EQ(node->role(), row.role);
+        QStringList options;
+        for (int i = 0; i < node->childCount(); ++i) {
+            EXPECT_EQ(node->child(i)->role(), QAccessible::ListItem);
+            options << (node->child(i)->state().selected ? "*" : "") + node->child(i)->text(QAccessible::Name);
+            EXPECT_EQ(node->child(i)->state().focused, node->child(i)->state().selected);
+        }
+        EXPECT_EQ(options, row.options);
+        EXPECT_EQ(node->focusChild(), row.role == QAccessible::List ? node->child(1) : nullptr);
+    }
 }
