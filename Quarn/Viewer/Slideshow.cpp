@@ -4,8 +4,11 @@
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Viewer/QuarnPDFView.h"
 #include "Quarn/Viewer/ViewerModel.h"
+#include "QuarnKit/Markup/PageText.h"
 #include "QuarnKit/Viewer/FittedPage.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGraphicsOpacityEffect>
@@ -38,6 +41,65 @@ void paintBlack(QWidget& widget)
     widget.setPalette(p);
 }
 
+// The page shown as a reader's document: named after it, with its text.
+class SlideshowViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit SlideshowViewAccessible(SlideshowView* view) : QAccessibleWidget(view, QAccessible::Document) {}
+    SlideshowView* view() const { return static_cast<SlideshowView*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name) return view()->readerName();
+        if (t == QAccessible::Description && view()->readerText().isImageOnly())
+            return SlideshowView::tr("This page is an image, with no text to read.");
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        state.multiLine = true;
+        return state;
+    }
+
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    int characterCount() const override { return view()->readerText().size(); }
+    QString text(int start, int end) const override
+    {
+        const QString& all = view()->readerText().text();
+        if (end < 0 || end > all.size()) end = int(all.size());
+        start = std::clamp(start, 0, end);
+        return all.mid(start, end - start);
+    }
+    // The page fills the screen: a character is somewhere on it.
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+};
+
+QAccessibleInterface* slideshowAccessible(const QString&, QObject* object)
+{
+    auto* view = qobject_cast<SlideshowView*>(object);
+    return view ? new SlideshowViewAccessible(view) : nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- window
@@ -65,7 +127,17 @@ SlideshowView::SlideshowView(QWidget* parent) : QWidget(parent)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setContextMenuPolicy(Qt::PreventContextMenu);
-    setAccessibleName(tr("Slideshow"));
+    static const bool readable = (QAccessible::installFactory(slideshowAccessible), true);
+    Q_UNUSED(readable);
+    QAccessible::installActivationObserver(this);
+}
+
+SlideshowView::~SlideshowView() { QAccessible::removeActivationObserver(this); }
+
+void SlideshowView::accessibilityActiveChanged(bool active)
+{
+    listening_ = active;
+    if (!active) tellReader(); // nothing kept for a reader gone
 }
 
 void SlideshowView::setDocument(quarnkit::QuarnDocument* document)
@@ -79,6 +151,7 @@ void SlideshowView::setDocument(quarnkit::QuarnDocument* document)
     sizes_.clear();
     sizing_.clear();
     update();
+    tellReader();
 }
 
 int SlideshowView::pageCount() const { return document_ ? document_->pageCount() : 0; }
@@ -90,7 +163,62 @@ void SlideshowView::goToPage(int index)
     if (page == page_) return;
     page_ = page;
     update();
+    tellReader();
     emit pageChanged(page_);
+}
+
+QString SlideshowView::readerName() const
+{
+    if (pageCount() == 0) return tr("No pages");
+    return tr("Page %1 of %2").arg(page_ + 1).arg(pageCount());
+}
+
+const quarnkit::ReadableText& SlideshowView::readerText() const
+{
+    static const quarnkit::ReadableText none;
+    if (readerText_) return *readerText_;
+    // Asked before it came, by a reader listening: a worker reads it.
+    if (readerAsked_ || !document_ || pageCount() == 0 || !listening_) return none;
+    readerAsked_ = true;
+    const quint64 reading = ++readerReading_;
+    const int page = page_;
+    auto* self = const_cast<SlideshowView*>(this);
+    quarnkit::PageText::readOnWorker(
+        *document_, page, alive_, [self, page, reading](quarnkit::PageTextLayout&& layout) -> std::function<void()> {
+            auto text = std::make_shared<const quarnkit::ReadableText>(layout);
+            return [self, page, reading, text] { self->readerTextCame(page, reading, text); };
+        });
+    return none;
+}
+
+void SlideshowView::tellReader()
+{
+    const QString before = readerText_ ? readerText_->text() : QString();
+    readerText_.reset();
+    readerAsked_ = false;
+    ++readerReading_; // a text still coming is another page's
+    if (!listening_) return;
+    QAccessibleEvent renamed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&renamed);
+    if (!before.isEmpty()) {
+        QAccessibleTextRemoveEvent removed(this, 0, before);
+        QAccessible::updateAccessibility(&removed);
+    }
+    readerText(); // read at once for the reader that listens
+}
+
+void SlideshowView::readerTextCame(int page, quint64 reading, std::shared_ptr<const quarnkit::ReadableText> text)
+{
+    if (reading != readerReading_ || page != page_) return;
+    readerText_ = std::move(text);
+    if (readerText_->isImageOnly()) {
+        QAccessibleEvent redescribed(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&redescribed);
+    }
+    if (!readerText_->isEmpty()) {
+        QAccessibleTextInsertEvent inserted(this, 0, readerText_->text());
+        QAccessible::updateAccessibility(&inserted);
+    }
 }
 
 bool SlideshowView::canGoToNextPage() const { return document_ && page_ + 1 < pageCount(); }

@@ -6,7 +6,9 @@
 // window: the window it returns to is held weakly, and the exit callback is
 // told the page shown last.
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Viewer/ReadableText.h"
 
+#include <QAccessible>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -44,10 +46,11 @@ protected:
 // sized, then drawn, on a render worker; until the current page's image
 // arrives at the current size, the last image drawn stands in for it, scaled
 // to fit.
-class SlideshowView : public QWidget {
+class SlideshowView : public QWidget, private QAccessible::ActivationObserver {
     Q_OBJECT
 public:
     explicit SlideshowView(QWidget* parent = nullptr);
+    ~SlideshowView() override;
 
     // None lets go of the document.
     void setDocument(quarnkit::QuarnDocument* document);
@@ -88,6 +91,12 @@ public:
     // that page could not be drawn), not a stand-in.
     bool showsCurrentPage() const;
 
+    // What a screen reader meets: a document named "Page 3 of 20" whose text
+    // is that page's, read on a worker while a reader listens (empty until
+    // it comes; the reader hears when it does).
+    QString readerName() const;
+    const quarnkit::ReadableText& readerText() const;
+
 signals:
     void pageChanged(int page);
     // The current page's size has been read: pageRect knows where it goes.
@@ -106,6 +115,11 @@ private:
     // Asks a worker for the current page unless its image is here or coming;
     // for its size first, which decides the room the page is drawn in.
     void renderCurrentPage();
+    // The page changed: a reader hears its name, and its text when it comes.
+    void tellReader();
+    void readerTextCame(int page, quint64 reading, std::shared_ptr<const quarnkit::ReadableText> text);
+    // A reader came or left: the page is read only while one listens.
+    void accessibilityActiveChanged(bool active) override;
 
     QPointer<quarnkit::QuarnDocument> document_;
     int page_ = 0;
@@ -122,6 +136,12 @@ private:
     std::map<int, std::optional<QSizeF>> sizes_;
     std::set<int> sizing_;
     int reservedBottom_ = 0;
+    // The current page's text for a reader, and the reading under way.
+    std::shared_ptr<const quarnkit::ReadableText> readerText_;
+    mutable quint64 readerReading_ = 0;
+    mutable bool readerAsked_ = false;
+    bool listening_ = QAccessible::isActive();
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0); // its end drops a text still coming
 };
 
 // The page counter at the bottom centre: "3 of 20".

@@ -4,6 +4,7 @@
 #include "Quarn/Viewer/Slideshow.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/App/ViewerScreen.h"
+#include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Viewer/TileRenderer.h"
 #include "Quarn/Design/UnnamedControls.h"
@@ -145,6 +146,37 @@ TEST(Slideshow, RightArrowShowsTheNextPageAndEscapeReturnsToItInTheWindow)
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.model().pageIndex() == 1; }));
     EXPECT_TRUE(testsupport::waitFor([&] { return watched.isNull(); }));
     EXPECT_TRUE(watched.isNull());
+}
+
+// A reader meets the page shown as a document named "Page N of M" with that
+// page's text, read on a worker once a reader listens, and hears the next
+// page's name and text as the keys turn to it.
+TEST(Slideshow, AReaderHearsThePageAndItsText)
+{
+    EndsSlideshow cleanup;
+    Window window(3);
+    const auto textOf = [&](int page) {
+        return QString::fromStdString(pdfOf(*window.document)->textPage(page).text());
+    };
+    window.model().startSlideshow();
+    Slideshow* show = Slideshow::current();
+    ASSERT_NE(show, nullptr);
+    QAccessibleInterface* page = QAccessible::queryAccessibleInterface(show->pages());
+    ASSERT_NE(page, nullptr);
+    ASSERT_NE(page->textInterface(), nullptr);
+    EXPECT_EQ(page->role(), QAccessible::Document);
+    EXPECT_EQ(page->text(QAccessible::Name), "Page 1 of 3");
+    EXPECT_EQ(page->textInterface()->characterCount(), 0); // no reader, nothing read
+    QAccessible::setActive(true);
+    const std::shared_ptr<void> quiet(nullptr, [](void*) { QAccessible::setActive(false); });
+    for (int at = 0; at < 3; ++at) {
+        EXPECT_EQ(page->text(QAccessible::Name), QStringLiteral("Page %1 of 3").arg(at + 1));
+        const QString words = textOf(at); // read once: the window's own read would hold the worker's up
+        ASSERT_FALSE(words.isEmpty());
+        EXPECT_TRUE(testsupport::waitFor([&] { return page->textInterface()->text(0, -1) == words; }))
+            << page->textInterface()->text(0, -1).toStdString();
+        QTest::keyClick(show->window()->windowHandle(), Qt::Key_Right);
+    }
 }
 
 // Started from the keyboard (Tab to the status bar's button, Space), the
