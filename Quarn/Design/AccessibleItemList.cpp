@@ -4,6 +4,9 @@
 
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QListView>
 #include <QPointer>
 #include <QVariant>
 #include <QWindow>
@@ -125,7 +128,8 @@ public:
         if (index < 0 || index >= childCount()) return nullptr;
         // Not a class of Qt's own meta-objects: known by its name.
         auto* cache = view()->findChild<QObject*>(QString::fromLatin1(itemCache), Qt::FindDirectChildrenOnly);
-        return cache ? static_cast<ItemCache*>(cache)->item(index) : nullptr;
+        if (!cache) cache = new ItemCache(view()); // a combo box's list, met before
+        return static_cast<ItemCache*>(cache)->item(index);
     }
     int indexOfChild(const QAccessibleInterface* child) const override
     {
@@ -143,20 +147,33 @@ public:
     }
 };
 
+// The list a combo box pops up (the print dialog's printers and paper
+// sizes): Qt's own tells its current row focused while the box is closed.
+bool isComboList(const QAbstractItemView* view)
+{
+    if (!qobject_cast<const QListView*>(view)) return false;
+    for (const QObject* up = view->parent(); up; up = up->parent())
+        if (qobject_cast<const QComboBox*>(up)) return true;
+    return false;
+}
+
 // Asked for each class of the object, most derived first: the first answer
 // stands in for the view's own.
 QAccessibleInterface* itemListAccessible(const QString&, QObject* object)
 {
     auto* view = qobject_cast<QAbstractItemView*>(object);
-    return view && view->property(asItemList).toBool() ? new ItemListAccessible(view) : nullptr;
+    return view && (view->property(asItemList).toBool() || isComboList(view)) ? new ItemListAccessible(view) : nullptr;
 }
+
+void installItemLists() { QAccessible::installFactory(itemListAccessible); }
 
 } // namespace
 
+// Every combo box's list is one from the start, whoever makes it.
+Q_COREAPP_STARTUP_FUNCTION(installItemLists)
+
 void exposeAsItemList(QAbstractItemView* view)
 {
-    static const bool installed = (QAccessible::installFactory(itemListAccessible), true);
-    Q_UNUSED(installed);
     if (view->property(asItemList).toBool()) return;
     view->setProperty(asItemList, true);
     new ItemCache(view);

@@ -5,6 +5,7 @@
 // so a reader walking the tree would never find one open.
 class QContextMenuEvent;
 class QMenu;
+class QMenuBar;
 class QPoint;
 class QWidget;
 
@@ -24,10 +25,16 @@ enum class MenuAsked {
 // A context menu's, by how its event came.
 MenuAsked askedBy(const QContextMenuEvent& event);
 
+// `bar` and its menus as a screen reader meets them: each menu named by its
+// title, and the item the keys are on the one object focused, not the bar
+// (which holds the keys while its menus are gone through) nor its item too.
+void exposeMenusOf(QMenuBar* bar);
+
 // Pops `menu` up at `at` (global) as a screen reader meets a menu: listed
 // among the application's windows while it shows, and with the item `asked`
 // says focused at once: a reader hears where the arrows start, as the keys
-// find it.
+// find it. It is named by what opened it (the control with the keys), and
+// holds the keys while it shows.
 void popUpMenu(QMenu* menu, const QPoint& at, MenuAsked asked);
 
 } // namespace quarn

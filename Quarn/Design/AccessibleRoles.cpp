@@ -203,6 +203,9 @@ QAccessibleInterface* roleAccessible(const QString&, QObject* object)
         if (auto* bar = qobject_cast<QTabBar*>(widget)) return new ToolkitTabsAccessible(bar);
         return nullptr;
     }
+    // Qt's own tells the current tab of every tab bar focused, the keys
+    // wherever they are (the print dialog's): ours, which says selected.
+    if (auto* bar = qobject_cast<QTabBar*>(widget)) return new ToolkitTabsAccessible(bar);
     return nullptr;
 }
 

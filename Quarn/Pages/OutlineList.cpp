@@ -642,8 +642,8 @@ void OutlineList::toggle(const OutlinePath& path)
     QAccessible::updateAccessibility(&state);
     QAccessibleEvent reordered(item, QAccessible::ObjectReorder);
     QAccessible::updateAccessibility(&reordered);
-    // Readers that leave the state's change unsaid hear the row again.
-    if (view_->hasFocus() && keyRow() == path) tellFocus(this, path);
+    // Readers that leave the state's change unsaid hear the row again: the
+    // rows made anew put the keys back on it (currentChanged).
 }
 
 void OutlineList::open(const quarnkit::OutlineEntry& entry)

@@ -1,4 +1,5 @@
 #include "Quarn/Shell/QuarnCommands.h"
+#include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Viewer/DocumentActions.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Markup/MarkupModel.h"
@@ -73,6 +74,7 @@ QuarnCommands::QuarnCommands(QMenuBar* bar, ViewerModel* viewer, QObject* parent
     buildWindowAndHelp(bar);
     // The mark items stand in the Edit menu after its pasteboard group.
     new MarkupCommands(menu(tr("Edit")), viewer, this);
+    exposeMenusOf(bar);
     watch(viewer);
     refresh();
 }
@@ -134,6 +136,7 @@ void QuarnCommands::insertMenu(QMenu* menu)
     if (!bar_ || !menu) return;
     bar_->insertMenu(windowMenu_ ? windowMenu_->menuAction() : nullptr, menu);
     menus_[plainTitle(menu->title())] = menu;
+    exposeMenusOf(bar_);
 }
 
 void QuarnCommands::refresh()

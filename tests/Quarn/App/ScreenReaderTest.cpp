@@ -35,10 +35,12 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPrintDialog>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -374,6 +376,20 @@ TEST(ScreenReader, OneObjectAtATimeIsFocused)
         row.keys->setFocus(Qt::TabFocusReason);
         EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)), row.focused);
     }
+    // The print dialog: its control with the keys, not the current rows of
+    // its closed combo boxes' lists too.
+    front.view().setFocus(Qt::TabFocusReason);
+    QTest::keyClick(front.keys(), Qt::Key_P, Qt::ControlModifier);
+    QPrintDialog* print = nullptr;
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return (print = front.window->findChild<QPrintDialog*>()) && print->isVisible(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return print->isAncestorOf(QApplication::focusWidget()); }));
+    ASSERT_FALSE(print->findChildren<QComboBox*>().isEmpty());
+    EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)).size(), 1)
+        << focused(QAccessible::queryAccessibleInterface(qApp)).join(", ").toStdString();
+    print->reject();
+    QApplication::setActiveWindow(front.window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(front.window));
     // A note being typed: its words, not the area they are drawn in as well.
     MarkupModel::of(front.window->screen()->model()).setTool(quarnkit::MarkupTool::note);
     QTest::mouseClick(front.view().viewport(), Qt::LeftButton, {}, front.view().viewport()->rect().center());
@@ -681,20 +697,41 @@ TEST(ScreenReader, AnOpenMenuIsListedWithItsItemFocused)
         {"Page by Shift+F10", [&] { QTest::keyClick(shown.keys(), Qt::Key_F10, Qt::ShiftModifier); }, "Copy Page"},
         {"Page by a right-click", asked(QContextMenuEvent::Mouse), nullptr},
     };
+    // Every object a reader is told is focused, in every window.
+    const std::function<QStringList(QAccessibleInterface*)> focusedAnywhere = [&](QAccessibleInterface* node) {
+        QStringList found;
+        if (node->state().focused) found << node->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* child = node->child(i)) found << focusedAnywhere(child);
+        return found;
+    };
     for (const auto& row : rows) {
         shown.view().setFocus(Qt::OtherFocusReason);
         row.open();
-        QWidget* opener = QApplication::focusWidget();
         QMenu* menu = nullptr;
         ASSERT_TRUE(testsupport::waitFor([&] {
             return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()));
         })) << row.menu;
+        // The window's focus stays on what opened the menu, which has the keys back after it.
+        QWidget* opener = shown.window->focusWidget();
         const QStringList focused = accessibletest::focusedMenuItems(menu);
         ASSERT_EQ(focused.size(), row.focused ? 1 : 0) << row.menu << ": " << focused.join(", ").toStdString();
         if (row.focused) {
             EXPECT_TRUE(focused.front().startsWith(QString::fromUtf8(row.focused)))
                 << row.menu << ": " << focused.front().toStdString();
         }
+        // That item alone, not the opener too; the menu named by its opener.
+        EXPECT_EQ(focusedAnywhere(QAccessible::queryAccessibleInterface(qApp)), focused) << row.menu;
+        EXPECT_EQ(accessibletest::applicationWindow(menu)->text(QAccessible::Name),
+                  QAccessible::queryAccessibleInterface(opener)->text(QAccessible::Name))
+            << row.menu;
+        EXPECT_FALSE(accessibletest::applicationWindow(menu)->text(QAccessible::Name).isEmpty()) << row.menu;
+        // Down moves the focus with the item the keys are on, still the one object focused.
+        QTest::keyClick(shown.keys(), Qt::Key_Down);
+        ASSERT_NE(menu->activeAction(), nullptr) << row.menu;
+        const QStringList next = {menu->activeAction()->text().remove(QLatin1Char('&'))};
+        EXPECT_EQ(accessibletest::focusedMenuItems(menu), next) << row.menu;
+        EXPECT_EQ(focusedAnywhere(QAccessible::queryAccessibleInterface(qApp)), next) << row.menu;
         QTest::keyClick(shown.keys(), Qt::Key_Escape);
         ASSERT_TRUE(testsupport::waitFor([&] { return !QApplication::activePopupWidget(); }));
         // Offscreen, a closed popup may leave no window active, as no window system would.
@@ -703,6 +740,19 @@ TEST(ScreenReader, AnOpenMenuIsListedWithItsItemFocused)
         QCoreApplication::processEvents(); // what the closing hands on, the window's own rules
         EXPECT_EQ(QApplication::focusWidget(), opener) << row.menu;
     }
+    // A menu of the menu bar, opened by its key: named by its title, and its
+    // item the one object focused, neither the page nor the bar's item.
+    shown.view().setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(shown.keys(), Qt::Key_F, Qt::AltModifier);
+    QMenu* file = nullptr;
+    ASSERT_TRUE(testsupport::waitFor([&] { return (file = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(file)->text(QAccessible::Name), QStringLiteral("File"));
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return file->activeAction()
+               && focusedAnywhere(QAccessible::queryAccessibleInterface(qApp))
+                      == QStringList{file->activeAction()->text().remove(QLatin1Char('&'))};
+    })) << focusedAnywhere(QAccessible::queryAccessibleInterface(qApp)).join(", ").toStdString();
+    QTest::keyClick(shown.keys(), Qt::Key_Escape);
 }
 
 // What a text field keeps of the keys held with Ctrl, and what it leaves to
