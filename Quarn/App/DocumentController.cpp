@@ -45,10 +45,9 @@ DocumentController::CloseAnswer askWithDialog(DocumentWindow& window)
     QPushButton* discard = box.addButton(DocumentController::tr("Don't Save"), QMessageBox::DestructiveRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(save);
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    if (box.clickedButton() == save) return DocumentController::CloseAnswer::save;
-    if (box.clickedButton() == discard) return DocumentController::CloseAnswer::discard;
+    QAbstractButton* chosen = askAndWait(box, &window);
+    if (chosen == save) return DocumentController::CloseAnswer::save;
+    if (chosen == discard) return DocumentController::CloseAnswer::discard;
     return DocumentController::CloseAnswer::cancel;
 }
 
@@ -71,10 +70,9 @@ DocumentController::ChangedFileAnswer askAboutChangeWithDialog(DocumentWindow& w
     QPushButton* elsewhere = box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(elsewhere);
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    if (box.clickedButton() == overwrite) return Answer::overwrite;
-    if (box.clickedButton() == elsewhere) return Answer::saveElsewhere;
+    QAbstractButton* chosen = askAndWait(box, &window);
+    if (chosen == overwrite) return Answer::overwrite;
+    if (chosen == elsewhere) return Answer::saveElsewhere;
     return Answer::cancel;
 }
 
@@ -95,9 +93,7 @@ bool askActionWithDialog(QWidget* window, const QString& text, const QString& re
     QPushButton* button = box.addButton(action, role);
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(actionIsDefault ? button : cancel);
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    return box.clickedButton() == button;
+    return askAndWait(box, window) == button;
 }
 
 bool confirmReplaceWithDialog(DocumentWindow& window, const QString& name, const QString& written)
@@ -155,11 +151,10 @@ DocumentController::RefusalAnswer offerWhatStillWorksWithDialog(DocumentWindow& 
     QPushButton* close = box.addButton(offered.any() ? QMessageBox::Cancel : QMessageBox::Ok);
     box.setDefaultButton(saveAs ? saveAs : exportCopy ? exportCopy : close);
     box.setEscapeButton(close);
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    if (saveAs && box.clickedButton() == saveAs) return Answer::saveAs;
-    if (exportCopy && box.clickedButton() == exportCopy) return Answer::exportCopy;
-    if (revert && box.clickedButton() == revert) return Answer::revert;
+    QAbstractButton* chosen = askAndWait(box, &window);
+    if (saveAs && chosen == saveAs) return Answer::saveAs;
+    if (exportCopy && chosen == exportCopy) return Answer::exportCopy;
+    if (revert && chosen == revert) return Answer::revert;
     return Answer::dismiss;
 }
 
@@ -180,9 +175,7 @@ void alertWithDialog(const QString& text, const QString& reason, QWidget* parent
         new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
     box->setObjectName(failureAlertName);
     setPlainTexts(*box, text, reason); // they name the file as it is called
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (parent) box->setWindowModality(Qt::WindowModal);
-    box->open();
+    openAlert(box, parent);
 }
 
 } // namespace

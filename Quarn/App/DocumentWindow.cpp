@@ -431,11 +431,10 @@ void DocumentWindow::revertWithQuestion()
     box->setInformativeText(tr("Your current changes will be lost."));
     box->addButton(tr("Revert"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
-    box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::buttonClicked, this, [this, box](QAbstractButton* button) {
         if (box->buttonRole(button) == QMessageBox::DestructiveRole) revert();
     });
-    box->open();
+    openAlert(box, this);
 }
 
 DocumentController::CloseAnswer DocumentWindow::askBeforeClosing()

@@ -147,10 +147,9 @@ void LaunchTasks::askToClaim()
                            QMessageBox::Question, QApplication::applicationDisplayName(),
                            QApplication::translate("LaunchTasks", "Make ravlen the default app for PDF files?"),
                            QMessageBox::Yes | QMessageBox::No);
-                       box->setAttribute(Qt::WA_DeleteOnClose);
                        QObject::connect(box, &QMessageBox::finished, box,
                                         [answer](int result) { answer(result == QMessageBox::Yes); });
-                       box->open();
+                       openAlert(box, nullptr);
                    },
                    defaults_);
 }

@@ -1,13 +1,79 @@
 #include "Quarn/Design/ErrorAlert.h"
 
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QSpacerItem>
 
 namespace quarn {
+
+namespace {
+
+// The window a question asked from `from` stands on: from's window, or the
+// topmost modal dialog shown over it (an open sheet), which would otherwise
+// keep the keys from both the window and the question.
+QWidget* ownerFor(QWidget* from, const QWidget* box)
+{
+    QWidget* owner = from ? from->window() : QApplication::activeWindow();
+    if (!owner) owner = QApplication::activeModalWidget();
+    while (owner && !owner->isVisible()) owner = owner->parentWidget() ? owner->parentWidget()->window() : nullptr;
+    for (bool deeper = true; owner && deeper;) {
+        deeper = false;
+        for (QObject* child : owner->children()) {
+            auto* over = qobject_cast<QWidget*>(child);
+            if (over && over != box && over->isWindow() && over->isVisible() && over->isModal()) {
+                owner = over;
+                deeper = true;
+                break;
+            }
+        }
+    }
+    return owner;
+}
+
+// The widget the keys were on in `owner` as the question was asked.
+QWidget* keysIn(QWidget* owner)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (!owner || (focus && focus->window() == owner)) return focus;
+    return owner->focusWidget() ? owner->focusWidget() : owner;
+}
+
+// Puts `box` on its owner, modal to it (or to the application with none),
+// and gives the keys back where they were once it has closed.
+void prepare(QMessageBox& box, QWidget* from)
+{
+    QWidget* owner = ownerFor(from, &box);
+    if (box.parentWidget() != owner) box.setParent(owner, box.windowFlags());
+    box.setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
+    QObject::connect(&box, &QDialog::finished, &box, [back = QPointer<QWidget>(keysIn(owner))] {
+        if (!back || !back->isVisible() || !back->isEnabled()) return;
+        back->window()->activateWindow();
+        back->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+// Shown: the box takes the keys, on its default button (else its first).
+void takeKeys(QMessageBox& box)
+{
+    box.raise();
+    box.activateWindow();
+    QAbstractButton* first = box.defaultButton();
+    if (!first && !qobject_cast<QAbstractButton*>(box.focusWidget()) && !box.buttons().isEmpty())
+        first = box.buttons().constFirst();
+    if (first) first->setFocus(Qt::ActiveWindowFocusReason);
+    // Qt makes the default button the row's focus proxy: a reader would hear
+    // the row focused as well as the button.
+    if (auto* row = box.findChild<QDialogButtonBox*>()) row->setFocusProxy(nullptr);
+}
+
+} // namespace
 
 void showErrorAlert(QWidget* over, const QString& description)
 {
@@ -17,16 +83,25 @@ void showErrorAlert(QWidget* over, const QString& description)
     openAlert(box, over);
 }
 
-void openAlert(QMessageBox* box, QWidget* over)
+QAbstractButton* askAndWait(QMessageBox& box, QWidget* from)
+{
+    prepare(box, from);
+    QEventLoop answered;
+    QObject::connect(&box, &QDialog::finished, &answered, &QEventLoop::quit);
+    QObject::connect(&box, &QObject::destroyed, &answered, &QEventLoop::quit); // gone with its window
+    box.show();
+    takeKeys(box);
+    const QPointer<QMessageBox> held(&box);
+    answered.exec(QEventLoop::DialogExec);
+    return held ? held->clickedButton() : nullptr;
+}
+
+void openAlert(QMessageBox* box, QWidget* from)
 {
     box->setAttribute(Qt::WA_DeleteOnClose);
-    if (over && over->isVisible()) {
-        box->setWindowModality(Qt::WindowModal);
-        box->open();
-    } else {
-        box->setWindowModality(Qt::ApplicationModal);
-        box->show();
-    }
+    prepare(*box, from);
+    box->show();
+    takeKeys(*box);
 }
 
 void setPlainTexts(QMessageBox& box, const QString& text, const QString& informativeText)

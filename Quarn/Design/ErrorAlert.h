@@ -1,19 +1,30 @@
 #pragma once
-// The alert of an action that failed: "ravlen couldn't finish that.", with
-// what went wrong as its informative text. Over a shown widget it is modal to
-// that widget's window; otherwise to the application. And what every alert
-// needs to show its title whole.
+// The one way ravlen asks a question or tells of a failure in a box of its
+// own (a replace question, "may show less", a close or revert question, a
+// failure alert): the box stands on the window it was asked from, over a
+// sheet open there, takes the keys as it opens (its default button focused,
+// Return, Escape and Tab answering), reaches a screen reader as an alert
+// with that button focused, and gives the keys back to the widget they were
+// on when it closes. And what every alert needs to show its title whole.
+class QAbstractButton;
 class QMessageBox;
 class QString;
 class QWidget;
 
 namespace quarn {
 
+// The alert of an action that failed: "ravlen couldn't finish that.", with
+// what went wrong as its informative text.
 void showErrorAlert(QWidget* over, const QString& description);
 
-// Shows `box` without waiting, deleted once closed: modal to the window of
-// `over` when that is shown, else to the application.
-void openAlert(QMessageBox* box, QWidget* over);
+// Asks `box` and waits: the button chosen (the escape button for Escape),
+// none when the box was closed otherwise. `from` is where the question was
+// asked (a widget or its window; none: the active window).
+QAbstractButton* askAndWait(QMessageBox& box, QWidget* from);
+
+// Shows `box` without waiting, deleted once closed, asked as askAndWait asks;
+// modal to the application when there is no window to stand on.
+void openAlert(QMessageBox* box, QWidget* from);
 
 // Sets both lines of `box` as plain text: they may name a file as it is
 // called, or carry what a PDF holds, and the box's second line would

@@ -37,23 +37,17 @@ ExportController::ExportController(QObject* parent) : QObject(parent)
     };
     confirmLossyCopy = [this](const QString& text, const QString& reason) { return askAboutLoss(text, reason); };
     confirmReplace = [this](const QString& name, const QString& written) {
-        return DocumentController::askToReplace(
-            dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent, name,
-            written);
+        return DocumentController::askToReplace(dialogParent, name, written);
     };
 }
 
 bool ExportController::askAboutLoss(const QString& text, const QString& reason) const
 {
-    QWidget* owner =
-        dialogParent && dialogParent->parentWidget() ? dialogParent->parentWidget()->window() : dialogParent;
-    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::NoButton, owner);
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::NoButton);
     setPlainTexts(box, text, reason); // they name the file as it is called
     QPushButton* write = box.addButton(tr("Export Anyway"), QMessageBox::AcceptRole);
     box.setDefaultButton(box.addButton(QMessageBox::Cancel));
-    box.setWindowModality(Qt::WindowModal);
-    box.exec();
-    return box.clickedButton() == write;
+    return askAndWait(box, dialogParent) == write;
 }
 
 void ExportController::showExported(const QString& path, int token, std::function<void()> onDone)

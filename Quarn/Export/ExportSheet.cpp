@@ -188,6 +188,9 @@ ExportSheet::ExportSheet(ViewerModel& model, platform::UserDefaults& defaults, Q
 ExportSheet::~ExportSheet()
 {
     WindowEvents::forget(*this);
+    // Closed with its window, the sheet may outlive the model it shows: a
+    // cancel says nothing more to it.
+    disconnect(&controller_, nullptr, this, nullptr);
     controller_.cancel();
 }
 

@@ -283,14 +283,12 @@ void askToClearHistory(QWidget* window, std::function<void()> clear)
     QPushButton* clearButton = box->addButton(QStringLiteral("Clear History"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(qobject_cast<QPushButton*>(box->button(QMessageBox::Cancel)));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
     makeRoomForTitle(*box);
     QObject::connect(box, &QMessageBox::buttonClicked, box,
                      [clearButton, clear = std::move(clear)](QAbstractButton* button) {
                          if (button == clearButton) clear();
                      });
-    box->open();
+    openAlert(box, window);
 }
 
 // ---------------------------------------------------------------- Locate

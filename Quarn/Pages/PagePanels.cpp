@@ -74,8 +74,10 @@ void askWhereToExtract(ViewerModel& viewer, QWidget* parent)
     panel->setLabelText(QFileDialog::Accept, QObject::tr("Extract"));
     panel->selectFile(PageEditor::extractFileName(baseName(viewer.filePath()), targets));
     const QPointer<PagesModel> model(&pages);
-    QObject::connect(panel, &QFileDialog::fileSelected, &pages, [model, targets, document](const QString& path) {
-        if (model && document) model->finishExtract(path, targets, *document);
+    // Asked once the panel has gone, so that the question stands on the window.
+    QObject::connect(panel, &QDialog::accepted, &pages, [panel, model, targets, document] {
+        if (model && document && !panel->selectedFiles().isEmpty())
+            model->finishExtract(panel->selectedFiles().constFirst(), targets, *document);
     });
     panel->open();
 }
@@ -85,9 +87,7 @@ void showPageAlert(QWidget* window, const QString& message, const QString& detai
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("ravlen"), message, QMessageBox::Ok, window);
     setPlainTexts(*box, message, detail);
     box->setObjectName(QStringLiteral("pageAlert"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (window) box->open();
-    else box->exec();
+    openAlert(box, window);
 }
 
 } // namespace quarn

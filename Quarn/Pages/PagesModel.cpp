@@ -327,7 +327,7 @@ void PagesModel::finishExtract(const QString& path, const std::set<int>& pages, 
         const std::optional<quarnkit::ChosenFile> file =
             quarnkit::Exporter::chooseFile(path, [this](const QString& name, const QString& written) {
                 return confirmReplace ? confirmReplace(name, written)
-                                      : DocumentController::askToReplace(QApplication::activeWindow(), name, written);
+                                      : DocumentController::askToReplace(asksFrom, name, written);
             });
         if (file) writeExtract(*file, pages, document); // a cancel is never reported
     } catch (const quarnkit::ExportError& error) {
@@ -350,8 +350,8 @@ void PagesModel::writeExtract(const quarnkit::ChosenFile& file, const std::set<i
         }
         // Asked as Save As and Export ask, once a document; a cancel is never reported.
         if (this->document()
-            && DocumentController::askAboutLoss(QApplication::activeWindow(),
-                                                QFileInfo(quarnkit::chosenPath(file)).fileName(), tr("Extract Anyway"))
+            && DocumentController::askAboutLoss(asksFrom, QFileInfo(quarnkit::chosenPath(file)).fileName(),
+                                                tr("Extract Anyway"))
             && this->document()) {
             this->document()->acceptCopyLoss();
             writeExtract(file, pages, *this->document());

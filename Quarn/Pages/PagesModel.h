@@ -13,6 +13,8 @@
 #include "QuarnKit/Pages/SidebarTab.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <QString>
 #include <QStringList>
 
@@ -93,6 +95,8 @@ public:
     std::function<void(const QString& path)> revealFile;
     // The question before a file is written over (DocumentController::askToReplace); set by tests.
     std::function<bool(const QString& name, const QString& written)> confirmReplace;
+    // The window its questions are asked from, and the keys go back to.
+    QPointer<QWidget> asksFrom;
     // Writes the pages into `file`, as its question saw it; a copy that may
     // show less than the damaged original is asked about first.
     void writeExtract(const quarnkit::ChosenFile& file, const std::set<int>& pages,

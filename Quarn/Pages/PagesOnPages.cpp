@@ -10,6 +10,7 @@ void showPagesOnPages(PagesModel& pages, QuarnPDFView& view)
 {
     const QPointer<QuarnPDFView> page(&view);
     pages.shownPage = [page] { return page ? page->currentPageIndex() : -1; };
+    pages.asksFrom = view.window();
     QObject::connect(&pages, &PagesModel::pagesReset, &view, [&view] {
         view.forgetReportedPage();
         view.reportViewChanges();

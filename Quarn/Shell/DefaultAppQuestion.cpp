@@ -17,7 +17,6 @@ void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer)
     QPushButton* use = box->addButton(QStringLiteral("Use ravlen"), QMessageBox::AcceptRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(use);
-    box->setAttribute(Qt::WA_DeleteOnClose);
     makeRoomForTitle(*box);
     // The answer is given once: on the user's choice, or as a refusal when the
     // question goes away unanswered with its window.
@@ -28,7 +27,7 @@ void askToUseRavlenForPdfs(QWidget* window, std::function<void(bool)> answer)
     QObject::connect(box, &QObject::destroyed, [pending] {
         if (auto give = std::exchange(*pending, nullptr)) give(false);
     });
-    box->open();
+    openAlert(box, window);
 }
 
 } // namespace quarn

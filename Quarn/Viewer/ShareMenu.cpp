@@ -30,10 +30,7 @@ void showShareFailure(QWidget* window, const QString& description)
     auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("ravlen couldn't share this PDF."), QString(),
                                 QMessageBox::Ok, window);
     setPlainTexts(*box, box->text(), description);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (window) box->setWindowModality(Qt::WindowModal);
-    else box->setWindowModality(Qt::ApplicationModal);
-    box->open();
+    openAlert(box, window);
 }
 
 } // namespace
