@@ -449,9 +449,13 @@ void ViewerScreen::keepKeysOnThePages(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         // The focus that Tab moves now is the user's choice, unlike the focus
-        // Qt hands on (with the same reason) when the control holding it goes away.
+        // Qt hands on (with the same reason) when the control holding it goes
+        // away; so is the focus an arrow moves to the next choice of a group
+        // (Names or Contents, a location, a segment).
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && !tabbing_) {
+        const bool moves = key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Left || key == Qt::Key_Right
+                           || key == Qt::Key_Up || key == Qt::Key_Down;
+        if (moves && !tabbing_) {
             tabbing_ = true;
             QTimer::singleShot(0, this, [this] { tabbing_ = false; });
         }

@@ -127,7 +127,7 @@ private:
     LibraryRail* rail_ = nullptr;
     LibraryColumn* libraryColumn_ = nullptr;
     bool unlocked_ = false;
-    bool tabbing_ = false; // a Tab or Shift+Tab of this window is being handled
+    bool tabbing_ = false; // a Tab, Shift+Tab or arrow of this window is being handled
     bool appeared_ = false;
     bool filledIn_ = false;
     bool disappeared_ = false;

@@ -257,6 +257,15 @@ TEST(ExploreWindow, TheExploreKeyShowsThePanelWithTheKeysInItsField)
     for (const char key : std::string("bir")) QTest::keyClick(window->windowHandle(), key);
     ASSERT_TRUE(testsupport::waitFor([&] { return panel->explore().items().size() == 1; }));
     EXPECT_TRUE(panel->explore().isActive());
+    // Names or Contents by the arrows: the keys stay on the choice.
+    for (int i = 0; i < 10 && QApplication::focusWidget()->parentWidget() != panel->modeControl(); ++i)
+        QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+    for (const auto mode : {quarnkit::ExploreMode::contents, quarnkit::ExploreMode::names}) {
+        QTest::keyClick(window->windowHandle(), mode == quarnkit::ExploreMode::names ? Qt::Key_Left : Qt::Key_Right);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(panel->explore().mode(), mode);
+        EXPECT_EQ(QApplication::focusWidget()->parentWidget(), panel->modeControl());
+    }
 
     // The key again hides the column, and the search stops; the words stay.
     QTest::keyClick(window->windowHandle(), Qt::Key_F, Qt::ControlModifier | Qt::AltModifier);
