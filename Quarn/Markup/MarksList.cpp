@@ -16,6 +16,7 @@
 #include "QuarnKit/Shell/Design.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFutureWatcher>
@@ -642,6 +643,16 @@ void MarksList::rebuildRows()
     const std::vector<MarkRef> wasChosen = chosen();
     const QTreeWidgetItem* current = tree_->currentItem();
     const auto wasCurrent = markOf(current);
+    // The keys on a row whose mark goes (deleted here, from the page, or by
+    // an undo) go on to the row now in its place, else the last, else the
+    // list itself, empty: never nowhere.
+    const bool hadKeys = tree_->hasFocus();
+    int wasAt = -1, rows = 0;
+    for (QTreeWidgetItemIterator it(tree_); *it; ++it)
+        if (markOf(*it)) {
+            if (*it == current) wasAt = rows;
+            ++rows;
+        }
 
     // The other pages' rows stay where they were on screen.
     const int scrolled = tree_->verticalScrollBar()->value();
@@ -679,12 +690,25 @@ void MarksList::rebuildRows()
     }
     summary_->setText(summary());
     summary_->setVisible(!groups_.empty());
-    tree_->setVisible(!groups_.empty());
+    tree_->setVisible(!groups_.empty() || (hadKeys && wasAt >= 0)); // emptied, the list keeps the keys
     empty_->setVisible(groups_.empty() && loaded_);
     showSelectedMark();
     tree_->doItemsLayout(); // the scroll range of the new rows
     tree_->verticalScrollBar()->setValue(scrolled);
     static_cast<MarkTree*>(tree_)->pinHeader();
+    if (hadKeys && wasAt >= 0 && !markOf(tree_->currentItem())) keepKeysAt(wasAt);
+}
+
+void MarksList::keepKeysAt(int at)
+{
+    QTreeWidgetItem* row = nullptr;
+    for (QTreeWidgetItemIterator it(tree_); *it && at >= 0; ++it)
+        if (markOf(*it)) {
+            row = *it;
+            --at;
+        }
+    tree_->setFocus(Qt::OtherFocusReason);
+    if (row) tree_->setCurrentItem(row, 0, QItemSelectionModel::ClearAndSelect);
 }
 
 QWidget* MarksList::pinnedHeader() const { return static_cast<MarkTree*>(tree_)->pinned(); }
