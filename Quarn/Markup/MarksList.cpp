@@ -644,8 +644,8 @@ void MarksList::rebuildRows()
     const QTreeWidgetItem* current = tree_->currentItem();
     const auto wasCurrent = markOf(current);
     // The keys on a row whose mark goes (deleted here, from the page, or by
-    // an undo) go on to the row now in its place, else the last, else the
-    // list itself, empty: never nowhere.
+    // an undo) go on to the row now in its place, else the last: never
+    // nowhere.
     const bool hadKeys = tree_->hasFocus();
     int wasAt = -1, rows = 0;
     for (QTreeWidgetItemIterator it(tree_); *it; ++it)
@@ -690,7 +690,7 @@ void MarksList::rebuildRows()
     }
     summary_->setText(summary());
     summary_->setVisible(!groups_.empty());
-    tree_->setVisible(!groups_.empty() || (hadKeys && wasAt >= 0)); // emptied, the list keeps the keys
+    tree_->setVisible(!groups_.empty());
     empty_->setVisible(groups_.empty() && loaded_);
     showSelectedMark();
     tree_->doItemsLayout(); // the scroll range of the new rows
@@ -707,8 +707,9 @@ void MarksList::keepKeysAt(int at)
             row = *it;
             --at;
         }
+    if (!row) return; // none left: the list hides, and the keys go on from it
     tree_->setFocus(Qt::OtherFocusReason);
-    if (row) tree_->setCurrentItem(row, 0, QItemSelectionModel::ClearAndSelect);
+    tree_->setCurrentItem(row, 0, QItemSelectionModel::ClearAndSelect);
 }
 
 QWidget* MarksList::pinnedHeader() const { return static_cast<MarkTree*>(tree_)->pinned(); }

@@ -64,8 +64,7 @@ protected:
 
 private:
     void rebuildRows();
-    // The keys go to the mark row `at` (the last when there are fewer), or
-    // stay on the list when no mark is left.
+    // The keys go to the mark row `at` (the last when there are fewer).
     void keepKeysAt(int at);
     void documentEdited();
     // Lights the row of the mark selected on the page, and no other.
