@@ -3933,6 +3933,9 @@ bool usesStreamsCutShort(PdfDocument::Impl& d)
 // and of a copy (saveToFile, copyShowsLess).
 std::optional<PdfError> lossWhenWritten(const PdfDocument::Impl& d, bool byUpdate)
 {
+    if (d.rebuiltAfterWrite)
+        return PdfError(PdfErrorCode::changedByWrite,
+                        "a write changed the document, which was read again from its bytes and what it held before");
     if (d.repairedAtOpen && !d.repairLostNothing)
         return PdfError(PdfErrorCode::repairedFile,
                         "the file had to be rebuilt to be read, and other programs may read more of it");
@@ -4263,13 +4266,99 @@ void putBackC(fz_context* ctx, pdf_document* doc, const KeptEntry* kept, int cou
     fz_catch(ctx) captureError(ctx, err);
 }
 
-DocumentState documentState(PdfDocument::Impl& d, bool asStored)
+// `obj`, a value of another document, as a value of `doc`: its references
+// lead to the objects of the same numbers there. Throws (MuPDF).
+pdf_obj* retargetC(fz_context* ctx, pdf_document* doc, pdf_obj* obj)
+{
+    if (pdf_is_indirect(ctx, obj)) return pdf_new_indirect(ctx, doc, pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj));
+    const int dict = pdf_is_dict(ctx, obj);
+    if (!dict && !pdf_is_array(ctx, obj)) return pdf_keep_obj(ctx, obj);
+    const int n = dict ? pdf_dict_len(ctx, obj) : pdf_array_len(ctx, obj);
+    pdf_obj* copy = dict ? pdf_new_dict(ctx, doc, n) : pdf_new_array(ctx, doc, n);
+    fz_try(ctx) {
+        for (int i = 0; i < n; ++i) {
+            if (dict)
+                pdf_dict_put_drop(ctx, copy, pdf_dict_get_key(ctx, obj, i),
+                                  retargetC(ctx, doc, pdf_dict_get_val(ctx, obj, i)));
+            else pdf_array_push_drop(ctx, copy, retargetC(ctx, doc, pdf_array_get(ctx, obj, i)));
+        }
+    }
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, copy);
+        fz_rethrow(ctx);
+    }
+    return copy;
+}
+
+// Reads object `num` of `doc` into its table; one that cannot be read stays
+// so, as it was. Throws (MuPDF) out of memory.
+void readAgainC(fz_context* ctx, pdf_document* doc, int num)
+{
+    fz_try(ctx) pdf_drop_obj(ctx, pdf_load_object(ctx, doc, num));
+    fz_catch(ctx) {
+        if (fz_caught(ctx) == FZ_ERROR_MEMORY) fz_rethrow(ctx);
+    }
+}
+
+// Makes `doc`, read afresh from the bytes a document was read from, hold
+// what that document held when `kept` (`count` entries, see KeptDocument)
+// and `trailer` were taken: one table of those entries, as a repair leaves
+// it, which later changes go into in place; what was read then is read
+// again. A failure is in `err`.
+void restoreIntoC(fz_context* ctx, pdf_document* doc, const KeptEntry* kept, int count, pdf_obj* trailer, FzError* err)
+{
+    pdf_xref_entry* table = nullptr;
+    fz_var(table);
+    fz_try(ctx) {
+        table = static_cast<pdf_xref_entry*>(fz_calloc(ctx, std::size_t(count), sizeof(pdf_xref_entry)));
+        table[0].type = 'f';
+        table[0].gen = 65535;
+        for (int num = 1; num < count; ++num) {
+            const KeptEntry& entry = kept[num];
+            pdf_xref_entry& into = table[num];
+            into.type = entry.type ? entry.type : 'f';
+            into.gen = entry.gen;
+            into.num = num;
+            into.ofs = entry.ofs;
+            into.stm_ofs = entry.stmOfs;
+            if (!entry.value) continue;
+            into.obj = retargetC(ctx, doc, entry.value);
+            pdf_set_obj_parent(ctx, into.obj, num);
+            into.stm_buf = fz_keep_buffer(ctx, entry.data);
+        }
+        pdf_replace_xref(ctx, doc, table, count);
+        table = nullptr;
+        doc->repair_attempted = 1;
+        pdf_obj* now = pdf_trailer(ctx, doc);
+        for (pdf_obj* key : {PDF_NAME(Root), PDF_NAME(Info), PDF_NAME(Encrypt), PDF_NAME(ID)}) {
+            if (pdf_obj* value = pdf_dict_get(ctx, trailer, key))
+                pdf_dict_put_drop(ctx, now, key, retargetC(ctx, doc, value));
+            else pdf_dict_del(ctx, now, key);
+        }
+        pdf_dict_put_int(ctx, now, PDF_NAME(Size), count);
+        for (int num = 1; num < count; ++num)
+            if (!kept[num].unread && !kept[num].value && (kept[num].type == 'n' || kept[num].type == 'o'))
+                readAgainC(ctx, doc, num);
+    }
+    fz_catch(ctx) {
+        if (table) {
+            for (int num = 0; num < count; ++num) {
+                pdf_drop_obj(ctx, table[num].obj);
+                fz_drop_buffer(ctx, table[num].stm_buf);
+            }
+            fz_free(ctx, table);
+        }
+        captureError(ctx, err);
+    }
+}
+
+DocumentState documentState(pdf_document* doc, bool asStored)
 {
     fz_context* ctx = pdfContext();
     DocumentState state;
-    state.objects.assign(std::size_t(std::max(0, xrefLengthC(ctx, d.doc))), 0);
+    state.objects.assign(std::size_t(std::max(0, xrefLengthC(ctx, doc))), 0);
     FzError err;
-    documentStateC(ctx, d.doc, asStored, state.objects.data(), int(state.objects.size()), &state.trailer, &err);
+    documentStateC(ctx, doc, asStored, state.objects.data(), int(state.objects.size()), &state.trailer, &err);
     if (err.code)
         throw PdfError(PdfErrorCode::unverifiedCopy,
                        std::string("the document could not be read as it was written: ") + err.message);
@@ -4277,27 +4366,33 @@ DocumentState documentState(PdfDocument::Impl& d, bool asStored)
     return state;
 }
 
+DocumentState documentState(PdfDocument::Impl& d, bool asStored) { return documentState(d.doc, asStored); }
+
 // No write may change the document it writes: MuPDF's writer edits what it
 // shares with the document (see lendListsC, leaveOutUnreferencedC,
 // WriterState), and a change nobody foresaw would be written into every
 // later copy, judged by the read-back against the changed document itself.
 // Kept before the write, the document is held against what it became
 // after it; where it changed, it is put back as it was and the write is
-// refused as undecided, for the user to try again. Where it cannot be put
-// back, no later write continues from it (changedByWrite). The read-back
-// then judges the copy against the document as it was before the write.
+// refused (changedByWrite). Where it cannot be put back, or where its state
+// cannot be read to tell (undecided, unverifiedCopy), it is read again
+// from its bytes and what it held before the write (restoreIntoC), which a
+// new file then takes after the question a repaired file asks; only where
+// that fails too does no later write continue from it (writeUnrestored).
+// The read-back then judges the copy against the document as it was before
+// the write.
 class KeptDocument {
 public:
     explicit KeptDocument(PdfDocument::Impl& d)
     {
         if (d.changedByWrite)
-            throw PdfError(PdfErrorCode::changedSinceOpen,
-                           "an earlier write changed the document, and it could not be put back as it was");
+            throw PdfError(PdfErrorCode::writeUnrestored,
+                           "an earlier write changed the document, and it could be neither put back nor read again");
         state_ = documentState(d, true);
         entries_.assign(state_.objects.size(), KeptEntry{});
         fz_context* ctx = pdfContext();
         FzError err;
-        keepC(ctx, d.doc, entries_.data(), int(entries_.size()), &err);
+        keepC(ctx, d.doc, entries_.data(), int(entries_.size()), &trailer_, &err);
         if (err.code)
             throw PdfError(PdfErrorCode::unverifiedCopy,
                            std::string("the document could not be kept as it was: ") + err.message);
@@ -4308,39 +4403,117 @@ public:
             pdf_drop_obj(pdfContext(), entry.value);
             fz_drop_buffer(pdfContext(), entry.data);
         }
+        pdf_drop_obj(pdfContext(), trailer_);
     }
     KeptDocument(const KeptDocument&) = delete;
     KeptDocument& operator=(const KeptDocument&) = delete;
 
-    // Throws PdfError(unverifiedCopy) when the document is not as it was kept.
+    // Throws PdfError when the document is not as it was kept, or cannot be
+    // read to tell.
     void checkUnchanged(PdfDocument::Impl& d) const
     {
-        releaseReadC(pdfContext(), d.doc, entries_.data(), int(entries_.size()));
-        const DocumentState now = documentState(d, true);
-        if (now == state_) return;
-        FzError err;
-        putBackC(pdfContext(), d.doc, entries_.data(), int(entries_.size()), state_.objects.data(), now.objects.data(),
-                 int(now.objects.size()), &err);
-        pageTreeChanged(d);
+        WriteGuardSeams& seams = writeGuardSeams();
+        const bool unrestorable = seams.unrestorableWrites > 0 && seams.unrestorableWrites-- > 0;
+        DocumentState now;
         try {
-            d.changedByWrite = err.code || documentState(d, true) != state_;
-        } catch (const PdfError&) {
-            d.changedByWrite = true;
+            if (unrestorable) changeForTestC(pdfContext(), d.doc);
+            if (seams.failingStateReads > 0 && seams.failingStateReads-- > 0) throw std::bad_alloc();
+            releaseReadC(pdfContext(), d.doc, entries_.data(), int(entries_.size()));
+            now = documentState(d, true);
+        } catch (const std::exception& error) {
+            // Whether the write changed the document is not known: it is
+            // taken for changed, and the write is undecided.
+            const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+            const std::string why = std::string("the document could not be read after the write: ")
+                                    + (memory ? "out of memory" : error.what());
+            if (!rebuild(d)) throw PdfError(PdfErrorCode::writeUnrestored, why + ", nor read again as it was");
+            // Short of memory, the check could not run; otherwise the write
+            // left the document unreadable: it changed it.
+            throw PdfError(memory ? PdfErrorCode::unverifiedCopy : PdfErrorCode::changedByWrite,
+                           why + "; it was read again as it was");
         }
-        throw PdfError(PdfErrorCode::unverifiedCopy,
-                       d.changedByWrite ? "writing changed the document, and it could not be put back as it was"
-                                        : "writing changed the document; it was put back as it was");
+        if (now == state_) return;
+        bool putBack = !unrestorable;
+        if (putBack) {
+            FzError err;
+            putBackC(pdfContext(), d.doc, entries_.data(), int(entries_.size()), state_.objects.data(),
+                     now.objects.data(), int(now.objects.size()), &err);
+            pageTreeChanged(d);
+            try {
+                putBack = !err.code && documentState(d, true) == state_;
+            } catch (const std::exception&) {
+                putBack = false;
+            }
+        }
+        if (putBack)
+            throw PdfError(PdfErrorCode::changedByWrite, "writing changed the document; it was put back as it was");
+        if (rebuild(d))
+            throw PdfError(PdfErrorCode::changedByWrite,
+                           "writing changed the document, and it could not be put back: it was read again from its "
+                           "bytes and what it held before the write");
+        throw PdfError(PdfErrorCode::writeUnrestored,
+                       "writing changed the document, and it could be neither put back nor read again");
     }
 
 private:
-    static void keepC(fz_context* ctx, pdf_document* doc, KeptEntry* kept, int count, FzError* err)
+    static void keepC(fz_context* ctx, pdf_document* doc, KeptEntry* kept, int count, pdf_obj** trailer, FzError* err)
     {
-        fz_try(ctx) keepEntriesC(ctx, doc, kept, count);
+        fz_try(ctx) {
+            keepEntriesC(ctx, doc, kept, count);
+            *trailer = pdf_deep_copy_obj(ctx, pdf_trailer(ctx, doc));
+        }
         fz_catch(ctx) captureError(ctx, err);
+    }
+
+    // The seam's change: one MuPDF's writer might make.
+    static void changeForTestC(fz_context* ctx, pdf_document* doc)
+    {
+        fz_try(ctx)
+            pdf_dict_puts_drop(ctx, pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root)), "ChangedByWrite",
+                               pdf_new_int(ctx, 1));
+        fz_catch(ctx) {}
+    }
+
+    // Puts a document read again from the bytes `d` was read from and the
+    // entries kept (restoreIntoC) in place of the one the write changed;
+    // false where it cannot be, and no later write continues from that one.
+    bool rebuild(PdfDocument::Impl& d) const noexcept
+    {
+        d.changedByWrite = true;
+        fz_context* ctx = pdfContext();
+        pdf_document* fresh = nullptr;
+        try {
+            FzError err;
+            if (d.source) fresh = openFromBuffer(ctx, d.source, &err);
+            else if (d.watch) fresh = openWatchedC(ctx, d.watch, &err);
+            else fresh = createBlankC(ctx, 0, 0, 0, &err);
+            if (!fresh || (d.passwordProtected && !authenticateC(ctx, fresh, d.password.c_str()))) {
+                retireDocument(fresh);
+                return false;
+            }
+            restoreIntoC(ctx, fresh, entries_.data(), int(entries_.size()), trailer_, &err);
+            if (err.code || documentState(fresh, true) != state_) {
+                retireDocument(fresh);
+                return false;
+            }
+        } catch (const std::exception&) {
+            retireDocument(fresh);
+            return false;
+        }
+        // What leads to pages out of the tree goes into the document read.
+        moveHeldReferences(d, fresh);
+        retireDocument(std::exchange(d.doc, fresh));
+        pageTreeChanged(d);
+        d.changedByWrite = false;
+        d.rebuiltAfterWrite = true;
+        d.repairedAtOpen = true; // one table, as a repair leaves it: saved anew only
+        d.repairLostNothing = false;
+        return true;
     }
 
     DocumentState state_;
     std::vector<KeptEntry> entries_;
+    pdf_obj* trailer_ = nullptr;
 };
 
 // Writes the document into `file`, or into `bytes` without one (see
@@ -4665,6 +4838,12 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     std::scoped_lock lock(d->mutex, copied->d->mutex);
     inheritOrigins(*copied->d, *d);
     return copied;
+}
+
+WriteGuardSeams& writeGuardSeams()
+{
+    static WriteGuardSeams seams;
+    return seams;
 }
 
 std::uint64_t documentDigest(const PdfDocument& doc)

@@ -48,6 +48,8 @@ enum class PdfErrorCode {
     unfaithfulCopy,   // writing: the written file, read back, is not what was written (PdfReadBack.h)
     unverifiedCopy,   // writing: the written file could not be read back to be judged
     signedRewrite,    // saving over a signed file the engine cannot update: written anew, its signature would break
+    changedByWrite,   // writing changed the document: it was put back, or read again from its file and edits
+    writeUnrestored,  // an earlier write changed the document, and it could be neither put back nor read again
 };
 
 class PdfError : public std::runtime_error {
@@ -373,5 +375,15 @@ private:
 // the bytes written, which hold it alike). Reads the rest of the file first;
 // 0 for a locked document.
 std::uint64_t documentDigest(const PdfDocument& doc);
+
+// What tests change in the check that no write changes the document it
+// writes, each for the next so many writes: reading the document's state
+// after the write fails (as when memory runs short); the write changes the
+// document, and putting it back fails.
+struct WriteGuardSeams {
+    int failingStateReads = 0;
+    int unrestorableWrites = 0;
+};
+WriteGuardSeams& writeGuardSeams();
 
 } // namespace platform

@@ -378,6 +378,12 @@ struct PdfDocument::Impl {
     // Whether a write changed the document and it could not be put back as
     // it was (writeDocument): no later write continues from the changed one.
     bool changedByWrite = false;
+    // Whether such a write's document was read again (writeDocument): from
+    // the bytes it was read from and what it held before that write, in one
+    // table as a repair leaves it. A file written from it now holds that
+    // reading, which may show less than the file: it asks first, and goes
+    // over no file it was read from.
+    bool rebuiltAfterWrite = false;
 };
 
 // One run of a page's content through MuPDF, made on the stack with the

@@ -135,6 +135,13 @@ const char* DocumentError::message(Code code)
         return "This PDF is signed, and ravlen can't add your changes after the signed part of the file, which is "
                "what keeps a signature valid: saving over it would write it anew and make its signature invalid. In a "
                "new file its signature won't be valid either; the original stays as it is.";
+    case Code::fileWriteChangedByWrite:
+        return "Writing this PDF changed ravlen's reading of it, so nothing was written. ravlen put the document back "
+               "as it was before, with your changes; a new file keeps them, but may show less of the original in other "
+               "programs.";
+    case Code::fileWriteUnrestored:
+        return "Writing this PDF changed ravlen's reading of it, and ravlen could not put it back as it was, so it "
+               "writes no PDF from it. Nothing was written.";
     case Code::fileWriteSourceChanged:
         return "Another program changed this PDF while ravlen had it open, so ravlen can no longer read all of it and "
                "cannot save your version. Nothing was written: the file stays as the other program left it.";
@@ -191,6 +198,8 @@ std::optional<QString> DocumentError::readBackRefusal(const std::exception& erro
     case platform::PdfErrorCode::unverifiedCopy: return QString::fromUtf8(message(Code::fileWriteUnverifiedCopy));
     case platform::PdfErrorCode::unopenableCopy: return QString::fromUtf8(message(Code::fileWriteUnopenableCopy));
     case platform::PdfErrorCode::namesTooLong: return QString::fromUtf8(message(Code::fileWriteNamesTooLong));
+    case platform::PdfErrorCode::changedByWrite: return QString::fromUtf8(message(Code::fileWriteChangedByWrite));
+    case platform::PdfErrorCode::writeUnrestored: return QString::fromUtf8(message(Code::fileWriteUnrestored));
     default: return std::nullopt;
     }
 }
@@ -233,6 +242,8 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::unfaithfulCopy: return DocumentError(Code::fileWriteUnfaithfulCopy, error.what());
     case PdfErrorCode::unverifiedCopy: return DocumentError(Code::fileWriteUnverifiedCopy, error.what());
     case PdfErrorCode::signedRewrite: return DocumentError(Code::fileWriteSignedRewrite, error.what());
+    case PdfErrorCode::changedByWrite: return DocumentError(Code::fileWriteChangedByWrite, error.what());
+    case PdfErrorCode::writeUnrestored: return DocumentError(Code::fileWriteUnrestored, error.what());
     default: break;
     }
     switch (error.systemError()) {

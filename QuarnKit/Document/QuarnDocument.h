@@ -64,6 +64,8 @@ public:
         fileWriteUnfaithfulCopy,   // the written file, read back, was not the document: not put in place
         fileWriteUnverifiedCopy,   // the written file could not be read back to be checked: not put in place
         fileWriteSignedRewrite,    // over a signed file the engine cannot update: its signature would break, Save As
+        fileWriteChangedByWrite,   // writing changed the document: put back, or read again; a new file asks first
+        fileWriteUnrestored,       // an earlier write changed the document past putting back: no PDF written from it
     };
     // `reason` is the underlying cause in the library's words: for the log,
     // never for the user.

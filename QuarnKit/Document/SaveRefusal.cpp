@@ -20,6 +20,9 @@ SaveRemedies saveRemedies(DocumentError::Code code)
     case Code::fileWriteRepairedFile:
     case Code::fileWriteUnparsedObjects:
     case Code::fileWriteSignedRewrite:
+    // Put back as it was, or read again from its file and the user's
+    // changes: a new file takes it, once asked whether it may show less.
+    case Code::fileWriteChangedByWrite:
     // A new file, which replaces none, may be kept unchecked.
     case Code::fileWriteUnverifiedCopy: return {true, true, true, false};
     // Any file this writer makes would be refused alike; the export's copy
@@ -30,7 +33,9 @@ SaveRemedies saveRemedies(DocumentError::Code code)
     // No PDF keeps those names whole; pages are still drawn as the window
     // shows them. A file too large for this process: an image a page is not.
     case Code::fileWriteNamesTooLong:
-    case Code::fileWriteTooLarge: return {false, false, true, false};
+    case Code::fileWriteTooLarge:
+    // Changed past putting back: pages are still drawn as the window shows them.
+    case Code::fileWriteUnrestored: return {false, false, true, false};
     // Another program's version of the file is all there is to go back to.
     case Code::fileWriteSourceChanged: return {false, false, false, true};
     // Every copy, the export's too, meets the same damage or the same empty document.
