@@ -4482,32 +4482,36 @@ private:
         d.changedByWrite = true;
         fz_context* ctx = pdfContext();
         pdf_document* fresh = nullptr;
+        // Nothing else holds it: dropped at once, never through the retired list.
+        const auto drop = [ctx](pdf_document* doc) {
+            fz_try(ctx) pdf_drop_document(ctx, doc);
+            fz_catch(ctx) {}
+            return false;
+        };
         try {
             FzError err;
             if (d.source) fresh = openFromBuffer(ctx, d.source, &err);
             else if (d.watch) fresh = openWatchedC(ctx, d.watch, &err);
             else fresh = createBlankC(ctx, 0, 0, 0, &err);
-            if (!fresh || (d.passwordProtected && !authenticateC(ctx, fresh, d.password.c_str()))) {
-                retireDocument(fresh);
-                return false;
-            }
+            if (!fresh || (d.passwordProtected && !authenticateC(ctx, fresh, d.password.c_str()))) return drop(fresh);
             restoreIntoC(ctx, fresh, entries_.data(), int(entries_.size()), trailer_, &err);
-            if (err.code || documentState(fresh, true) != state_) {
-                retireDocument(fresh);
-                return false;
-            }
+            if (err.code || documentState(fresh, true) != state_) return drop(fresh);
         } catch (const std::exception&) {
-            retireDocument(fresh);
-            return false;
+            return drop(fresh);
         }
         // What leads to pages out of the tree goes into the document read.
         moveHeldReferences(d, fresh);
-        retireDocument(std::exchange(d.doc, fresh));
-        pageTreeChanged(d);
+        pdf_document* changed = std::exchange(d.doc, fresh);
         d.changedByWrite = false;
         d.rebuiltAfterWrite = true;
         d.repairedAtOpen = true; // one table, as a repair leaves it: saved anew only
         d.repairLostNothing = false;
+        try {
+            pageTreeChanged(d);
+            retireDocument(changed);
+        } catch (const std::exception&) {
+            // Out of memory: the changed document stays unreleased.
+        }
         return true;
     }
 
