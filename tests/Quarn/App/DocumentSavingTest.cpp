@@ -1221,11 +1221,9 @@ TEST(DamagedFiles, AnUndoOrRedoThatFailsSaysSoKeepsTheEditAndClearsTheHistory)
 }
 
 // A damaged file whose write changes the document past putting it back
-// (made so by the guard's seam): Export ▸ PDF, once the user accepted
-// that a copy may show less, is refused saying so, not blaming the
-// machine; the document was read again as it was, so Save As writes it
-// with its mark, and the next export writes too. Keys go to the window
-// and the sheet.
+// (made so by the guard's seam): Export ▸ PDF, once the user accepted that
+// a copy may show less, is refused saying so, not blaming the machine; the
+// document was read again as it was, so Save As writes it with its mark.
 TEST(DamagedFiles, AWriteThatChangesTheDocumentIsRefusedForItsCauseAndSaveAsKeepsTheMark)
 {
     QByteArray repaired = testsupport::makeTextPdf(2, "kept words");
@@ -1238,57 +1236,33 @@ TEST(DamagedFiles, AWriteThatChangesTheDocumentIsRefusedForItsCauseAndSaveAsKeep
     ASSERT_TRUE(window);
     SigningModel::of(window->screen()->model()).insertCheckmark();
 
-    std::vector<QString> exportQuestions;
-    const auto exportPdf = [&](const QString& to, bool byKeys) -> ExportController& {
-        QApplication::setActiveWindow(window);
-        key(window, "Ctrl+E");
-        ExportSheet* sheet = nullptr;
-        testsupport::waitFor([&] {
-            for (ExportSheet* shown : window->findChildren<ExportSheet*>())
-                if (shown->isVisible()) sheet = shown;
-            return sheet != nullptr;
-        });
-        ExportController& controller = sheet->controller();
-        controller.reveal = [](const QString&, ExportController::RevealTold told) { told(std::nullopt); };
-        controller.chooseDestination = [to](const quarnkit::ExportSettings&, const ViewerModel&) {
-            return std::optional<QString>(to);
-        };
-        controller.confirmLossyCopy = [&](const QString& text, const QString&) {
-            exportQuestions.push_back(text);
-            return true;
-        };
-        for (QAbstractButton* card : sheet->cards())
-            if (card->text() == quarnkit::ExportFormats::title(quarnkit::ExportFormat::pdf))
-                QTest::mouseClick(card, Qt::LeftButton, {}, card->rect().center());
-        sheet->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(sheet));
-        // A sheet opened again after Escape closed one takes no Return yet
-        // (a keyboard fault of its own): the second export is clicked.
-        if (byKeys) QTest::keyClick(sheet->windowHandle(), Qt::Key_Return);
-        else QTest::mouseClick(sheet->exportButton(), Qt::LeftButton, {}, sheet->exportButton()->rect().center());
-        testsupport::waitFor([&] {
-            using Kind = ExportController::Phase::Kind;
-            return controller.phase().kind == Kind::failed || controller.phase().kind == Kind::finished
-                   || QFile::exists(to);
-        });
-        return controller;
+    key(window, "Ctrl+E");
+    ExportSheet* sheet = nullptr;
+    ASSERT_TRUE(
+        testsupport::waitFor([&] { return (sheet = window->findChild<ExportSheet*>()) && sheet->isVisible(); }));
+    ExportController& controller = sheet->controller();
+    controller.chooseDestination = [&](const quarnkit::ExportSettings&, const ViewerModel&) {
+        return std::optional<QString>(dir.filePath("Exported.pdf"));
     };
-
+    int questions = 0;
+    controller.confirmLossyCopy = [&](const QString&, const QString&) { return ++questions > 0; };
+    for (QAbstractButton* card : sheet->cards())
+        if (card->text() == quarnkit::ExportFormats::title(quarnkit::ExportFormat::pdf))
+            QTest::mouseClick(card, Qt::LeftButton, {}, card->rect().center());
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
     platform::writeGuardSeams().unrestorableWrites = 1;
-    ExportController& refused = exportPdf(dir.filePath("Exported.pdf"), true);
+    QTest::keyClick(sheet->windowHandle(), Qt::Key_Return);
+    ASSERT_TRUE(testsupport::waitFor([&] { return controller.phase().kind == ExportController::Phase::Kind::failed; }));
     platform::writeGuardSeams() = {};
-    ASSERT_EQ(refused.phase().kind, ExportController::Phase::Kind::failed);
-    // The repaired file's question, once a document, came first.
-    EXPECT_EQ(exportQuestions.size(), 1u);
-    ExportSheet* sheet = window->findChild<ExportSheet*>();
+    EXPECT_EQ(questions, 1); // the repaired file's, once a document
     const QString told = sheet->failure()->text();
     EXPECT_TRUE(told.contains("Writing this PDF changed ravlen's reading of it")) << told.toStdString();
-    EXPECT_FALSE(told.contains("too busy")) << told.toStdString();
+    EXPECT_FALSE(told.contains("too busy"));
     EXPECT_FALSE(QFile::exists(dir.filePath("Exported.pdf")));
-    refused.clearResult();
-    const QPointer<ExportSheet> closing(sheet);
+    const QPointer<ExportSheet> open(sheet);
     QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
-    ASSERT_TRUE(testsupport::waitFor([&] { return !closing || !closing->isVisible(); }));
+    ASSERT_TRUE(testsupport::waitFor([&] { return !open || !open->isVisible(); }));
 
     // Save As: poppler reads its words and draws the mark the original lacks.
     c.saveAsPath = dir.filePath("Kept.pdf");
@@ -1301,11 +1275,4 @@ TEST(DamagedFiles, AWriteThatChangesTheDocumentIsRefusedForItsCauseAndSaveAsKeep
     EXPECT_GT(testsupport::meanDifference(testsupport::popplerPage(c.saveAsPath, 0), testsupport::popplerPage(path, 0)),
               0);
     EXPECT_EQ(platform::PdfAnnotations::list(*pdfOf(*QuarnDocument::open(c.saveAsPath)), 0).size(), 1u);
-
-    // The next export writes.
-    const QString exported = dir.filePath("Again.pdf");
-    const ExportController& again = exportPdf(exported, false);
-    ASSERT_TRUE(testsupport::waitFor([&] { return QFile::exists(exported); })) << int(again.phase().kind);
-    EXPECT_TRUE(testsupport::runProgram("pdftotext", {exported, "-"}).contains("kept words"));
-    EXPECT_EQ(exportQuestions.size(), 1u);
 }
