@@ -9,7 +9,7 @@
 // every check, the new file, the write and the rename then go through that
 // folder's descriptor, never through the name from the root again.
 #include "Platform/FileDescriptor.h"
-#include "Platform/PdfDocument.h"
+#include "Platform/PdfError.h"
 
 #include <cstddef>
 #include <functional>
