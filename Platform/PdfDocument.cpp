@@ -4668,9 +4668,11 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
 
 QByteArray PdfDocument::save(const PdfSaveOptions& options) const
 {
-    std::lock_guard lock(d->mutex);
-    bool incremental = false;
-    return serialize(*d, options, true, true, &incremental);
+    return asPdfError([&] {
+        std::lock_guard lock(d->mutex);
+        bool incremental = false;
+        return serialize(*d, options, true, true, &incremental);
+    });
 }
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> PdfDocument::ownFile() const
@@ -4679,8 +4681,11 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> PdfDocument::ownFile() co
     return d->ownFile;
 }
 
-void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& options) const
+namespace {
+
+void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSaveOptions& options)
 {
+    PdfDocument::Impl* const d = &document.impl();
     // Walked once, by the question: what is checked, written and read back
     // is what that walk reached.
     ChosenFile file = chosen;
@@ -4703,7 +4708,7 @@ void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& opt
         // find in the file as it is.
         FzError err;
         if (countPagesC(pdfContext(), d->doc, &err) == 0 && !d->locked) {
-            if (d->pageTree == Impl::PageTree::asFiled && !err.code)
+            if (d->pageTree == PdfDocument::Impl::PageTree::asFiled && !err.code)
                 throw PdfError(PdfErrorCode::noPages, "the document has no pages");
             throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
         }
@@ -4783,6 +4788,14 @@ void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& opt
     }
     std::lock_guard lock(d->mutex);
     d->ownFile.emplace(savedTo.device, savedTo.inode);
+}
+
+} // namespace
+
+void PdfDocument::saveToFile(const ChosenFile& chosen, const PdfSaveOptions& options) const
+{
+    // Every failure leaves as the platform's error, memory too.
+    asPdfError([&] { saveFile(*this, chosen, options); });
 }
 
 bool PdfDocument::copyShowsLess() const

@@ -204,6 +204,13 @@ std::optional<QString> DocumentError::readBackRefusal(const std::exception& erro
     }
 }
 
+DocumentError DocumentError::outOfMemory()
+{
+    return DocumentError(Code::fileWriteUnknown, "out of memory",
+                         QStringLiteral("There isn't enough memory to save it now. Close some documents or other "
+                                        "programs, then try again."));
+}
+
 QString DocumentError::sentence() const { return sentence_ ? *sentence_ : QString::fromUtf8(message(code_)); }
 
 namespace {
@@ -247,6 +254,7 @@ DocumentError writeError(const platform::PdfError& error)
     default: break;
     }
     switch (error.systemError()) {
+    case ENOMEM: return DocumentError::outOfMemory();
     case EPERM:
     case EACCES: return DocumentError(Code::fileWriteNoPermission, error.what());
     case ENOSPC:
@@ -267,7 +275,7 @@ void undoQuietly(const std::optional<ModificationStamp>& stamp, platform::PdfDoc
     if (!stamp) return;
     try {
         stamp->undo(pdf);
-    } catch (const platform::PdfError&) {
+    } catch (const std::exception&) {
         // The old date stays overwritten; the document is no worse for it.
     }
 }
@@ -578,7 +586,7 @@ void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool 
         throw writeError(error);
     } catch (const std::bad_alloc&) {
         undoQuietly(stamp, pdf);
-        throw DocumentError(DocumentError::Code::fileWriteUnknown, "out of memory");
+        throw DocumentError::outOfMemory();
     }
 }
 

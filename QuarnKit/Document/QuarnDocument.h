@@ -84,6 +84,8 @@ public:
     // did not read as the document, could not be read back, or would lose
     // names too long for the engine), whoever wrote; none for any other failure.
     static std::optional<QString> readBackRefusal(const std::exception& error);
+    // A write that ran out of memory: the file and the document stay as they were.
+    static DocumentError outOfMemory();
     // This error's sentence for the alert: the code's, or one that names the
     // file another user made.
     QString sentence() const;
