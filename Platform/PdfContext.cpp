@@ -369,18 +369,19 @@ std::int64_t steadyNs()
         .count();
 }
 
+// The thread the application was made on, the one its windows run on.
+std::atomic<Qt::HANDLE> windowThread{nullptr};
+void noteWindowThread() { windowThread.store(QThread::currentThreadId()); }
+Q_COREAPP_STARTUP_FUNCTION(noteWindowThread)
+
 } // namespace
 
 bool onWindowThread()
 {
-    // Decided once per thread, as soon as the application exists.
-    thread_local int known = -1;
-    if (known < 0) {
-        const QCoreApplication* app = QCoreApplication::instance();
-        if (!app) return false;
-        known = app->thread() == QThread::currentThread() ? 1 : 0;
-    }
-    return known == 1;
+    // By the thread's id: asking Qt for the thread's QThread would make it
+    // adopt a worker of ours, an allocation whose failure Qt does not survive.
+    const Qt::HANDLE window = windowThread.load();
+    return window && QCoreApplication::instance() && window == QThread::currentThreadId();
 }
 
 void DocumentMutex::lock()

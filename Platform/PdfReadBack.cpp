@@ -3,6 +3,7 @@
 #include "Platform/OnDemand.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -59,7 +60,29 @@ bool hexTakenOff(const ReadBackObject& object, const PdfWriteIntent& meant)
     return unhexed && unhexed->storage == object.storage && unhexed->data == object.content;
 }
 
+// The reader, loaded once (loadReadBack); none when it cannot be.
+std::atomic<const QpdfReadBack*> loadedReader{nullptr};
+std::atomic<bool> loadRefused{false};
+
+const QpdfReadBack* reader()
+{
+    if (const QpdfReadBack* loaded = loadedReader.load()) return loaded;
+    if (loadRefused.load()) return nullptr;
+    const auto* loaded = ondemand::tableOf<QpdfReadBack>("libravlen-qpdf.so", "ravlenQpdfReadBack");
+    loadedReader.store(loaded);
+    return loaded;
+}
+
 } // namespace
+
+bool loadReadBack()
+{
+    try {
+        if (reader()) return true;
+    } catch (const std::exception&) {}
+    loadRefused.store(true);
+    return false;
+}
 
 MappedFile::MappedFile(int fd)
 {
@@ -85,7 +108,7 @@ MappedFile::~MappedFile()
 
 void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
 {
-    const auto* qpdf = ondemand::tableOf<QpdfReadBack>("libravlen-qpdf.so", "ravlenQpdfReadBack");
+    const QpdfReadBack* qpdf = reader();
     if (!qpdf) throw unverified("the reader that checks it cannot be loaded");
     ReadBackRequest request;
     request.copy = written;

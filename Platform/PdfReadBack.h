@@ -118,6 +118,13 @@ private:
     std::size_t size_ = 0;
 };
 
+// Loads the reader readBack judges with (libqpdf) now: ravlen does as it
+// starts, before any document, for a library that starts while memory runs
+// short (as a save's first read-back could) ends the program. False when it
+// cannot be loaded; every read-back is then undecided (unverifiedCopy), and
+// none tries to load it again. Without this call the first read-back loads it.
+bool loadReadBack();
+
 // Reads `written` back and judges it against `meant`: returns when it reads
 // as meant, throws PdfError otherwise (unfaithfulCopy, unopenableCopy,
 // namesTooLong or unverifiedCopy), saying what differs.

@@ -16,6 +16,7 @@
 #include "QuarnKit/Crash/CrashIdentity.h"
 #include "QuarnKit/History/HistoryLibrary.h"
 #include "QuarnKit/History/PageThumbnail.h"
+#include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/NativePaths.h"
 #include "QuarnKit/Explore/ExploreIndex.h"
 #include "QuarnKit/Shell/DroppableWork.h"
@@ -87,6 +88,13 @@ int main(int argc, char** argv)
 
     quarn::SingleInstance instance;
     if (!instance.claim() && instance.handOver(files)) return 0;
+
+    // Before any document: the reader every saved file is read back with
+    // starts now, not at the first save, where memory may be short and a
+    // library that fails to start ends the program.
+    if (!quarnkit::DocumentSaver::loadReadBack())
+        qWarning("ravlen: the reader that checks saved files cannot be loaded; this run refuses saves as "
+                 "unverified.");
 
     quarn::DocumentController& controller = quarn::DocumentController::shared();
     quarn::attachHistory(controller, quarnkit::HistoryLibrary::shared());
