@@ -21,9 +21,11 @@ DocumentSaver::DocumentSaver(QObject* parent)
     : QObject(parent), outOfMemory_{QString(), DocumentError::outOfMemory()},
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
-    if (wake_ < 0) throw std::system_error(errno, std::generic_category(), "cannot make the saver's wake-up");
-    wakeNotifier_ = new QSocketNotifier(wake_, QSocketNotifier::Read, this);
-    connect(wakeNotifier_, &QSocketNotifier::activated, this, &DocumentSaver::takeFinished);
+    // None (the process out of descriptors): each save is refused as it starts.
+    if (wake_ >= 0) {
+        wakeNotifier_ = new QSocketNotifier(wake_, QSocketNotifier::Read, this);
+        connect(wakeNotifier_, &QSocketNotifier::activated, this, &DocumentSaver::takeFinished);
+    }
     // Made here: Qt's connect does not survive an allocation failing in it.
     waitLoop_ = new QEventLoop(this);
     connect(this, &DocumentSaver::finished, waitLoop_, &QEventLoop::quit);
@@ -33,7 +35,7 @@ DocumentSaver::~DocumentSaver()
 {
     if (worker_.joinable()) worker_.join();
     delete wakeNotifier_;
-    ::close(wake_);
+    if (wake_ >= 0) ::close(wake_);
 }
 
 bool DocumentSaver::loadReadBack() { return platform::loadReadBack(); }
@@ -46,6 +48,7 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const Chos
     saving_ = true;
     last_.reset();
     try {
+        if (wake_ < 0) throw std::system_error(EMFILE, std::generic_category(), "no descriptor to wait for the save");
         worker_ = std::thread([this, pdf = std::move(pdf), file, lossAccepted, unverifiedAccepted, hook = workerHook,
                                readBackHook = beforeReadBack] {
             // Nothing here throws past this function, nor asks Qt of this
@@ -74,11 +77,14 @@ bool DocumentSaver::start(std::shared_ptr<platform::PdfDocument> pdf, const Chos
             // The saver outlives the worker (its destructor joins), so its descriptor is open.
             while (::write(wake_, &one, sizeof one) < 0 && errno == EINTR) {}
         });
-    } catch (const std::exception&) {
-        // No memory to start the save with, or no thread to run it on.
+    } catch (const std::exception& error) {
+        // No memory to start the save with, no thread to run it on, or no
+        // descriptor to hear it end by.
         Outcome outcome = outOfMemory_;
         try {
             outcome.path = chosenPath(file);
+            if (!dynamic_cast<const std::bad_alloc*>(&error))
+                outcome.error = DocumentError(DocumentError::Code::fileWriteUnknown, error.what());
         } catch (const std::exception&) {}
         done(std::move(outcome));
     }
