@@ -643,8 +643,12 @@ ReadBackReport read(const ReadBackRequest& request)
             PageWalk walk;
             try {
                 const Reader own = opened(request.copy, request.password, false);
-                walk.opened = true;
-                readPages(*own, &walk.pages, &walk.failure, &walk.inTree);
+                PageWalk read;
+                readPages(*own, &read.pages, &read.failure, &read.inTree);
+                // Only a walk that ended counts: one cut short (memory) is
+                // made again on the caller's reader, where it is undecided.
+                read.opened = true;
+                walk = std::move(read);
             } catch (const std::exception&) {}
             return walk;
         },
