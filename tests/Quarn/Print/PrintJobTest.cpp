@@ -280,7 +280,8 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
         ASSERT_TRUE(quarn::printing::print(*window.view(), printer));
         EXPECT_TRUE(testsupport::waitFor(
             [&] {
-                const auto boxes = window.view()->findChildren<QMessageBox*>();
+                // Over the window the view is in.
+                const auto boxes = window.view()->window()->findChildren<QMessageBox*>();
                 return std::any_of(boxes.begin(), boxes.end(), [&](QMessageBox* box) {
                     return box->isVisible() && box->text() == QMessageBox::tr("ravlen couldn't finish that.")
                            && box->informativeText() == "The document could not be printed. " + reason;
