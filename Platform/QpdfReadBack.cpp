@@ -82,7 +82,12 @@ public:
     {
         if (!holdBack) return;
         constexpr std::size_t sizes[] = {24, 24, 16, 80}; // freed in turn, the last first used
-        for (std::size_t i = 0; i < blocks_.size(); ++i) blocks_[i] = ::operator new(sizes[i]);
+        try {
+            for (std::size_t i = 0; i < blocks_.size(); ++i) blocks_[i] = ::operator new(sizes[i]);
+        } catch (...) {
+            handBack(); // those it had, or a constructor that throws keeps them
+            throw;
+        }
     }
     LetGo(LetGo&& other) noexcept : blocks_(std::exchange(other.blocks_, {})) {}
     LetGo& operator=(LetGo&& other) noexcept
