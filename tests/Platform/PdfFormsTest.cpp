@@ -901,8 +901,14 @@ TEST(PdfForms, AFormThatAsksReadersToDrawKeepsItsSizeSaveAfterSave)
                 copied.push_back(doc->save(options).size());
             }
             EXPECT_TRUE(asksToDraw(path));
-            EXPECT_EQ(saved, std::vector<qint64>(4, saved.front()));
-            EXPECT_EQ(copied, std::vector<qint64>(4, copied.front()));
+            // The save's date may make a compressed stream a byte longer or
+            // shorter; a field drawn again adds 20 bytes or more a save.
+            const auto spread = [](const std::vector<qint64>& sizes) {
+                const auto [least, most] = std::minmax_element(sizes.begin(), sizes.end());
+                return *most - *least;
+            };
+            EXPECT_LT(spread(saved), 8) << ::testing::PrintToString(saved);
+            EXPECT_LT(spread(copied), 8) << ::testing::PrintToString(copied);
         }
 }
 
