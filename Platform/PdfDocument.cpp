@@ -4065,6 +4065,7 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
     if (forFile) checkBeforeSaving(d);
     else settleBeforeEditing(d);
+    throwIfWalkCutShort(d);
     pdf_write_options opts = writeOptions(options);
     // An update goes after the bytes the document was read from: one made
     // here (pages with a signature taken into a new document) has none.

@@ -266,7 +266,7 @@ class OriginBytes;
 // update keeps. `path`, `key` and `value` are kept references (neither bound
 // to a document but `value`), dropped with the document.
 struct HeldReference {
-    int holder = 0, holderGeneration = 0; // the object it was taken from
+    int holder = 0, holderGeneration = 0; // the object it was taken from, 0: the trailer
     pdf_obj* path = nullptr; // the keys and places from there to its dictionary or array; none: the object itself
     pdf_obj* key = nullptr;  // in a dictionary, the key it stood under; in a name or number tree, its key
     int at = -1;             // in an array, its place (in a tree, its key's)
@@ -375,6 +375,9 @@ struct PdfDocument::Impl {
     // The pages out of the page tree now, by object: what an update of the
     // file leaves readable in its earlier version (removedPagesStayInFile).
     std::vector<PdfPageId> pagesOut;
+    // Why the last walk for what leads to them was cut short (0: it was not):
+    // it took nothing, and is walked again before the next edit or save.
+    FzError walkCutShort;
     // Whether a write changed the document and it could not be put back as
     // it was (writeDocument): no later write continues from the changed one.
     bool changedByWrite = false;
@@ -470,6 +473,11 @@ void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& page
 // wrote: the references held become references of `fresh`, which holds
 // every object under the number it had. The caller holds d.mutex.
 void moveHeldReferences(PdfDocument::Impl& d, pdf_document* fresh);
+// A walk for what leads to pages out that was cut short (memory ran out part
+// way) is walked again; throwIfWalkCutShort throws its error when that was
+// cut short too, where a written file would keep a page the user took out.
+void walkAgainIfCutShort(PdfDocument::Impl& d);
+void throwIfWalkCutShort(const PdfDocument::Impl& d);
 void dropHeldReferences(PdfDocument::Impl& d);
 // Whether the file's own bytes hold a page that is out of the tree now: an
 // update leaves it there, readable in the file's earlier version.
@@ -524,6 +532,7 @@ inline void settleBeforeEditing(PdfDocument::Impl& d)
     settleObjects(d, std::numeric_limits<int>::max());
     if (d.pagesDeferred) pageMap(d);
     reserveReferencedNumbers(d);
+    walkAgainIfCutShort(d);
 }
 
 // Owner of a loaded page; drops it with the calling thread's context.

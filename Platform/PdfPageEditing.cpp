@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace platform {
 namespace {
@@ -146,13 +147,19 @@ constexpr int walkLimit = 100000;
 // An object, packed for a binary search.
 std::int64_t packedObject(int num, int gen) { return (std::int64_t(num) << 32) | std::uint32_t(gen); }
 
-// The walk's state, fz_realloc'd: the pages out (sorted), what goes with
-// them (sorted once collected), the references taken, each with the
+// The walk's state, fz_realloc'd: the pages out and those in the tree
+// (sorted), what the pages in the tree list (sorted), what goes with the
+// pages out (sorted once collected), the references taken, each with the
 // dictionary or array it stood in (kept), the objects still to walk, and
-// where the walk is: the object it walks and the path within it.
+// where the walk is: the object it walks and the path within it (holder 0:
+// the trailer). `cutShort`: memory runs out once a reference was found.
 struct ReferenceWalk {
     const std::int64_t* out = nullptr;
     int outCount = 0;
+    const std::int64_t* in = nullptr;
+    int inCount = 0;
+    std::int64_t* listed = nullptr;
+    int listedCount = 0, listedCapacity = 0;
     std::int64_t* gone = nullptr;
     int goneCount = 0, goneCapacity = 0, goneSorted = 0;
     HeldReference* held = nullptr;
@@ -164,6 +171,7 @@ struct ReferenceWalk {
     int seenLength = 0;
     int holder = 0, holderGeneration = 0;
     pdf_obj* path = nullptr;
+    int cutShort = 0;
 };
 
 template <typename T>
@@ -197,9 +205,18 @@ int isGoneC(fz_context* ctx, const ReferenceWalk* w, pdf_obj* obj)
                                      packedObject(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj))));
 }
 
+// Whether a page in the tree lists `obj` among its marks or beads: it
+// stays, whatever else lists it or whatever page its /P names.
+int isListedC(fz_context* ctx, const ReferenceWalk* w, pdf_obj* obj)
+{
+    return pdf_is_indirect(ctx, obj)
+           && std::binary_search(w->listed, w->listed + w->listedCount,
+                                 packedObject(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj)));
+}
+
 void goesC(fz_context* ctx, ReferenceWalk* w, pdf_obj* obj)
 {
-    if (!pdf_is_indirect(ctx, obj)) return;
+    if (!pdf_is_indirect(ctx, obj) || isListedC(ctx, w, obj)) return;
     growC(ctx, &w->gone, &w->goneCapacity, w->goneCount + 1);
     w->gone[w->goneCount++] = packedObject(pdf_to_num(ctx, obj), pdf_to_gen(ctx, obj));
 }
@@ -253,6 +270,14 @@ int leadsOutC(fz_context* ctx, pdf_document* doc, const ReferenceWalk* w, pdf_ob
     return 0;
 }
 
+// Whether a mark or bead is on a page out: a page out lists it or its /P
+// names one, and no page in the tree lists it.
+int onPageOutC(fz_context* ctx, const ReferenceWalk* w, pdf_obj* item)
+{
+    return !isListedC(ctx, w, item)
+           && (isGoneC(ctx, w, item) || isOutPageC(ctx, w, pdf_dict_get(ctx, item, PDF_NAME(P))));
+}
+
 // Whether every widget under form field `node` (one at least) is on a page
 // out: its field then goes with the page, and so does each kid that is so.
 int fieldOutC(fz_context* ctx, ReferenceWalk* w, pdf_obj* node, int depth)
@@ -265,8 +290,7 @@ int fieldOutC(fz_context* ctx, ReferenceWalk* w, pdf_obj* node, int depth)
         w->seen[num] = 1;
     }
     pdf_obj* kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
-    if (!pdf_is_array(ctx, kids))
-        return isGoneC(ctx, w, node) || isOutPageC(ctx, w, pdf_dict_get(ctx, node, PDF_NAME(P)));
+    if (!pdf_is_array(ctx, kids)) return onPageOutC(ctx, w, node);
     const int n = pdf_array_len(ctx, kids);
     int all = n > 0;
     for (int i = 0; i < n; ++i) {
@@ -319,22 +343,39 @@ int elementC(fz_context* ctx, ReferenceWalk* w, pdf_obj* element, int depth)
     return marks;
 }
 
-// What goes with the pages out: their marks and beads; the form fields
-// whose widgets are all on them, and their kids that are so; the structure
-// elements that mark content on them alone; the threads of their beads alone.
-void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
+// Puts the marks and beads `page` lists into `items`.
+void listC(fz_context* ctx, pdf_document* doc, std::int64_t page, std::int64_t** items, int* count, int* capacity)
 {
-    for (int i = 0; i < w->outCount; ++i) {
-        pdf_obj* page = pdf_new_indirect(ctx, doc, int(w->out[i] >> 32), int(std::uint32_t(w->out[i])));
-        fz_try(ctx) {
-            for (pdf_obj* key : {PDF_NAME(Annots), PDF_NAME(B)}) {
-                pdf_obj* items = pdf_dict_get(ctx, page, key);
-                for (int k = 0, n = pdf_array_len(ctx, items); k < n; ++k) goesC(ctx, w, pdf_array_get(ctx, items, k));
+    pdf_obj* ref = pdf_new_indirect(ctx, doc, int(page >> 32), int(std::uint32_t(page)));
+    fz_try(ctx) {
+        for (pdf_obj* key : {PDF_NAME(Annots), PDF_NAME(B)}) {
+            pdf_obj* list = pdf_dict_get(ctx, ref, key);
+            for (int k = 0, n = pdf_array_len(ctx, list); k < n; ++k) {
+                pdf_obj* item = pdf_array_get(ctx, list, k);
+                if (!pdf_is_indirect(ctx, item)) continue;
+                growC(ctx, items, capacity, *count + 1);
+                (*items)[(*count)++] = packedObject(pdf_to_num(ctx, item), pdf_to_gen(ctx, item));
             }
         }
-        fz_always(ctx) pdf_drop_obj(ctx, page);
-        fz_catch(ctx) fz_rethrow(ctx);
     }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) fz_rethrow(ctx);
+}
+
+// What goes with the pages out: the marks and beads they list that no page
+// in the tree lists; the form fields whose widgets are all on them, and
+// their kids that are so; the structure elements that mark content on them
+// alone; the threads of their beads alone.
+void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
+{
+    for (int i = 0; i < w->inCount; ++i) listC(ctx, doc, w->in[i], &w->listed, &w->listedCount, &w->listedCapacity);
+    std::sort(w->listed, w->listed + w->listedCount);
+    for (int i = 0; i < w->outCount; ++i) listC(ctx, doc, w->out[i], &w->gone, &w->goneCount, &w->goneCapacity);
+    w->goneCount = int(std::remove_if(w->gone, w->gone + w->goneCount,
+                                      [&](std::int64_t item) {
+                                          return std::binary_search(w->listed, w->listed + w->listedCount, item);
+                                      })
+                       - w->gone);
     sortGoneC(w);
     pdf_obj* root = pdf_dict_get(ctx, pdf_trailer(ctx, doc), PDF_NAME(Root));
     pdf_obj* fields = pdf_dict_getp(ctx, root, "AcroForm/Fields");
@@ -358,8 +399,8 @@ void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
         int all = pdf_is_indirect(ctx, first);
         pdf_obj* bead = first;
         for (int walked = 0; all && walked < walkLimit; ++walked) {
-            if (isOutPageC(ctx, w, pdf_dict_get(ctx, bead, PDF_NAME(P)))) goesC(ctx, w, bead);
-            else all = isGoneC(ctx, w, bead);
+            if (onPageOutC(ctx, w, bead)) goesC(ctx, w, bead);
+            else all = 0;
             bead = pdf_dict_get(ctx, bead, PDF_NAME(N));
             if (!pdf_is_indirect(ctx, bead) || pdf_to_num(ctx, bead) == pdf_to_num(ctx, first)) break;
         }
@@ -374,6 +415,7 @@ void collectGoneC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w)
 void takeC(fz_context* ctx, ReferenceWalk* w, pdf_obj* container, pdf_obj* key, int at, int pair,
            pdf_obj* put = nullptr)
 {
+    if (w->cutShort && w->count > 0) fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory");
     if (w->count == w->capacity) {
         const int grown = std::max(16, w->capacity * 2);
         w->held = static_cast<HeldReference*>(fz_realloc(ctx, w->held, sizeof(HeldReference) * size_t(grown)));
@@ -482,10 +524,11 @@ void walkValueC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, pdf_obj* v
 }
 
 // Takes every reference that leads to the pages out (the walk's `out`) in
-// one walk of what the trailer reaches: what goes with them is collected
-// first (collectGoneC), then every object is walked once, and what leads
-// out leaves once the walk ends. Stops at the first failure; what left up
-// to there is in the walk's list.
+// one walk of what the trailer reaches, its own values too: what goes with
+// them is collected first (collectGoneC), then every object is walked once,
+// and what leads out leaves once the walk ends. A walk cut short takes
+// nothing; where what it found fails to leave part way, what left up to
+// there is in the walk's list.
 void holdReferencesC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, FzError* err)
 {
     pdf_obj* ref = nullptr;
@@ -497,10 +540,8 @@ void holdReferencesC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, FzErr
         w->seen = static_cast<unsigned char*>(fz_calloc(ctx, size_t(w->seenLength) + 1, 1));
         w->path = pdf_new_array(ctx, doc, 8);
         collectGoneC(ctx, doc, w);
-        pdf_obj* trailer = pdf_trailer(ctx, doc);
-        for (int i = 0, n = pdf_dict_len(ctx, trailer); i < n; ++i)
-            if (pdf_is_indirect(ctx, pdf_dict_get_val(ctx, trailer, i)))
-                walkValueC(ctx, doc, w, pdf_dict_get_val(ctx, trailer, i), nullptr, 0, 0, 0);
+        w->holder = w->holderGeneration = 0;
+        walkDictC(ctx, doc, w, pdf_trailer(ctx, doc), 0);
         while (w->todoCount > 0) {
             w->holderGeneration = w->todo[--w->todoCount];
             w->holder = w->todo[--w->todoCount];
@@ -515,20 +556,22 @@ void holdReferencesC(fz_context* ctx, pdf_document* doc, ReferenceWalk* w, FzErr
     fz_always(ctx) pdf_drop_obj(ctx, ref);
     fz_catch(ctx) captureError(ctx, err);
     // What was found leaves, in the order found: the later places of an array first.
-    fz_try(ctx) {
-        for (; taken < w->count; ++taken) {
-            const HeldReference& held = w->held[taken];
-            pdf_obj* container = w->containers[taken];
-            if (held.at < 0) {
-                if (held.put) pdf_dict_put(ctx, container, held.key, held.put);
-                else pdf_dict_del(ctx, container, held.key);
-                continue;
+    if (!err->code) {
+        fz_try(ctx) {
+            for (; taken < w->count; ++taken) {
+                const HeldReference& held = w->held[taken];
+                pdf_obj* container = w->containers[taken];
+                if (held.at < 0) {
+                    if (held.put) pdf_dict_put(ctx, container, held.key, held.put);
+                    else pdf_dict_del(ctx, container, held.key);
+                    continue;
+                }
+                if (held.key) pdf_array_delete(ctx, container, held.at + 1);
+                pdf_array_delete(ctx, container, held.at);
             }
-            if (held.key) pdf_array_delete(ctx, container, held.at + 1);
-            pdf_array_delete(ctx, container, held.at);
         }
+        fz_catch(ctx) captureError(ctx, err);
     }
-    fz_catch(ctx) captureError(ctx, err);
     for (int k = 0; k < w->count; ++k) pdf_drop_obj(ctx, w->containers[k]);
     for (int k = taken; k < w->count; ++k) {
         pdf_drop_obj(ctx, w->held[k].put);
@@ -547,8 +590,8 @@ void giveBackC(fz_context* ctx, pdf_document* doc, const HeldReference* held, Fz
     pdf_obj* holder = nullptr;
     fz_var(holder);
     fz_try(ctx) {
-        holder = pdf_new_indirect(ctx, doc, held->holder, held->holderGeneration);
-        pdf_obj* container = holder;
+        holder = held->holder ? pdf_new_indirect(ctx, doc, held->holder, held->holderGeneration) : nullptr;
+        pdf_obj* container = held->holder ? holder : pdf_trailer(ctx, doc);
         for (int i = 0, n = pdf_array_len(ctx, held->path); i < n; ++i) {
             pdf_obj* step = pdf_array_get(ctx, held->path, i);
             container = pdf_is_int(ctx, step) ? pdf_array_get(ctx, container, pdf_to_int(ctx, step))
@@ -972,48 +1015,60 @@ void dropHeld(fz_context* ctx, const HeldReference& held)
 
 // Takes what leads to the pages out of the tree now (holdReferencesC): a
 // page out that is in the tree again elsewhere (a file that shows a page
-// twice) is none.
+// twice) is none, and what a page in the tree lists stays. A walk cut
+// short leaves nothing taken and its error in d.walkCutShort: it is walked
+// again before the next edit or save (walkAgainIfCutShort).
 void holdWhatLeadsOut(PdfDocument::Impl& d)
 {
-    std::vector<std::int64_t> in;
-    try {
-        for (const PdfPageId& page : pageMap(d).ids)
-            if (page) in.push_back(packedObject(page.object, page.generation));
-    } catch (const PdfError&) {
-        // A tree that cannot be read holds none of them: the rest is walked.
-    }
-    std::sort(in.begin(), in.end());
-    std::vector<std::int64_t> out;
-    for (const PdfPageId& page : d.pagesOut)
-        if (!std::binary_search(in.begin(), in.end(), packedObject(page.object, page.generation)))
-            out.push_back(packedObject(page.object, page.generation));
-    if (out.empty()) return;
-    std::sort(out.begin(), out.end());
+    d.walkCutShort = {};
+    if (d.pagesOut.empty()) return;
     fz_context* ctx = pdfContext();
     ReferenceWalk walk;
-    walk.out = out.data();
-    walk.outCount = int(out.size());
     FzError err;
-    holdReferencesC(ctx, d.doc, &walk, &err);
     try {
-        d.heldReferences.insert(d.heldReferences.end(), walk.held, walk.held + walk.count);
-    } catch (...) {
-        // Out of memory: what left is put back, so that nothing is lost.
+        std::vector<std::int64_t> in;
+        try {
+            for (const PdfPageId& page : pageMap(d).ids)
+                if (page) in.push_back(packedObject(page.object, page.generation));
+        } catch (const PdfError&) {
+            // A tree that cannot be read holds none of them: the rest is walked.
+        }
+        std::sort(in.begin(), in.end());
+        std::vector<std::int64_t> out;
+        for (const PdfPageId& page : d.pagesOut)
+            if (!std::binary_search(in.begin(), in.end(), packedObject(page.object, page.generation)))
+                out.push_back(packedObject(page.object, page.generation));
+        if (out.empty()) return;
+        std::sort(out.begin(), out.end());
+        walk.out = out.data();
+        walk.outCount = int(out.size());
+        walk.in = in.data();
+        walk.inCount = int(in.size());
+        int& cutShort = referenceWalkSeams().walksCutShort;
+        walk.cutShort = cutShort > 0 ? cutShort-- : 0;
+        holdReferencesC(ctx, d.doc, &walk, &err);
+        if (!err.code) d.heldReferences.insert(d.heldReferences.end(), walk.held, walk.held + walk.count);
+    } catch (const std::bad_alloc&) {
+        err.code = FZ_ERROR_MEMORY;
+        std::strcpy(err.message, "out of memory");
+    }
+    if (err.code) {
+        // What left goes back, the latest first: nothing is lost.
         for (int k = walk.count - 1; k >= 0; --k) {
             FzError ignored;
             giveBackC(ctx, d.doc, &walk.held[k], &ignored);
             dropHeld(ctx, walk.held[k]);
         }
         walk.count = 0;
+        d.walkCutShort = err;
     }
     fz_free(ctx, walk.held);
     fz_free(ctx, walk.containers);
     fz_free(ctx, walk.todo);
     fz_free(ctx, walk.gone);
+    fz_free(ctx, walk.listed);
     fz_free(ctx, walk.seen);
     pdf_drop_obj(ctx, walk.path);
-    // What cannot be walked stays as it was: the page is out, and readers
-    // pass over a destination they cannot follow.
 }
 
 } // namespace
@@ -1046,8 +1101,27 @@ void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& page
         dropHeld(ctx, *it);
     }
     d.heldReferences.clear();
-    if (!d.pagesOut.empty()) holdWhatLeadsOut(d);
+    holdWhatLeadsOut(d);
     throwIfFailed(failed, PdfErrorCode::damaged);
+}
+
+void walkAgainIfCutShort(PdfDocument::Impl& d)
+{
+    if (d.walkCutShort.code) holdWhatLeadsOut(d);
+}
+
+void throwIfWalkCutShort(const PdfDocument::Impl& d)
+{
+    if (d.walkCutShort.code == FZ_ERROR_MEMORY) throwOutOfMemory();
+    if (d.walkCutShort.code)
+        throw PdfError(PdfErrorCode::damaged,
+                       std::string("what leads to a page taken out cannot all be let go: ") + d.walkCutShort.message);
+}
+
+ReferenceWalkSeams& referenceWalkSeams()
+{
+    static ReferenceWalkSeams seams;
+    return seams;
 }
 
 void moveHeldReferences(PdfDocument::Impl& d, pdf_document* fresh)

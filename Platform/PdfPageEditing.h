@@ -91,4 +91,11 @@ std::vector<PdfPageId> copyPages(PdfDocument& document, const std::vector<int>& 
 // settings again: what the page view and every save show from then on.
 void setLayerSettings(PdfDocument& document, const PdfLayerSettings& settings);
 
+// What tests change in the walk for what leads to pages out: the next so
+// many walks run out of memory once they found a reference.
+struct ReferenceWalkSeams {
+    int walksCutShort = 0;
+};
+ReferenceWalkSeams& referenceWalkSeams();
+
 } // namespace platform

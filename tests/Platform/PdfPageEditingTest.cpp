@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 
 #include <libheif/heif.h>
@@ -587,10 +588,10 @@ TEST(PdfPageEditing, AnOutlineOutlivesItsPagesAndTheirReturn)
 }
 
 // Two pages, the second saying "SECRET on page two", and whatever leads to
-// it (`catalog`, `one` and `two` go into the catalog and the pages' own
-// dictionaries; `more` are objects 8 on).
+// it (`catalog`, `one`, `two` and `trailer` go into the catalog, the pages'
+// own dictionaries and the trailer; `more` are objects 8 on).
 QByteArray ledToPdf(const std::string& catalog, const std::string& one, const std::string& two,
-                    const std::vector<std::string>& more)
+                    const std::vector<std::string>& more, const std::string& trailer = "")
 {
     const std::string page = "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 7 0 R >> >> ";
     std::vector<std::string> objects = {
@@ -603,7 +604,7 @@ QByteArray ledToPdf(const std::string& catalog, const std::string& one, const st
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
     };
     objects.insert(objects.end(), more.begin(), more.end());
-    return testsupport::writePdf(objects);
+    return testsupport::writePdf(objects, "1.4", trailer);
 }
 
 // A whole-file save keeps nothing of a page out of the tree, whatever leads
@@ -685,6 +686,19 @@ TEST(PdfPageEditing, NothingLeadsASaveToAPageOut)
                    "<< /Type /Annot /Subtype /Text /Rect [0 0 20 20] /P 4 0 R /Contents (note on page two) >>"}),
          {"(note on page two)"},
          {"(reply)"}},
+        {"a link on both pages",
+         ledToPdf("", "/Annots [8 0 R]", "/Annots [8 0 R]", {link + "/Contents (both) >>"}),
+         {},
+         {"(both)"}},
+        {"a widget on page one that names page two",
+         ledToPdf("/AcroForm << /Fields [8 0 R] >>", "/Annots [9 0 R]", "",
+                  {"<< /FT /Tx /T (name) /V (Carol) /Kids [9 0 R] >>", widget + "/Parent 8 0 R /P 4 0 R >>"}),
+         {},
+         {"(Carol)", "/Fields [\n      "}}, // the field listed in its form
+        {"the trailer's own /Info",
+         ledToPdf("", "", "", {}, " /Info << /Title (Two pages) /Thumb 4 0 R >>"),
+         {"/Thumb"},
+         {"(Two pages)"}},
     };
     QTemporaryDir dir;
     PdfSaveOptions whole;
@@ -722,6 +736,41 @@ TEST(PdfPageEditing, NothingLeadsASaveToAPageOut)
         insertPage(*doc, one, 0);
         const QString again = saved(*doc, "again.pdf");
         for (const QString& word : gone + c.kept) EXPECT_TRUE(again.contains(word)) << word.toStdString();
+    }
+}
+
+// A walk for what leads to a page out that runs out of memory part way
+// takes nothing, and is walked again before the save, which then keeps
+// nothing of the page; while memory stays short, the save is refused
+// naming memory, and the next one walks it again.
+TEST(PdfPageEditing, AWalkCutShortIsWalkedAgain)
+{
+    const QByteArray pdf = ledToPdf("/OpenAction [4 0 R /Fit] /Outlines 8 0 R", "", "",
+                                    {"<< /Type /Outlines /First 9 0 R /Last 9 0 R /Count 1 >>",
+                                     "<< /Title (Entry) /Parent 8 0 R /Dest [4 0 R /Fit] >>"});
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.pdf");
+    PdfSaveOptions whole;
+    whole.garbageCollect = true;
+    for (const bool staysShort : {false, true}) {
+        SCOPED_TRACE(staysShort);
+        auto doc = PdfDocument::openBytes(pdf);
+        referenceWalkSeams().walksCutShort = staysShort ? 1000 : 1;
+        removePage(*doc, 1);
+        if (staysShort) {
+            try {
+                doc->saveToFile(testsupport::chosen(path), whole);
+                ADD_FAILURE() << "saved with a walk cut short";
+            } catch (const PdfError& error) {
+                EXPECT_EQ(error.systemError(), ENOMEM) << error.what();
+            }
+            EXPECT_FALSE(QFile::exists(path));
+        }
+        referenceWalkSeams().walksCutShort = 0;
+        doc->saveToFile(testsupport::chosen(path), whole);
+        EXPECT_FALSE(heldIn(path).contains("SECRET on page two"));
+        EXPECT_TRUE(heldIn(path).contains("(Entry)"));
+        QFile::remove(path);
     }
 }
 
