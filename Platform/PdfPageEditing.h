@@ -27,8 +27,9 @@ void setPageRotation(PdfDocument& document, PdfPageId page, int degrees);
 // marks, named destinations and actions lose their destinations there; its
 // marks, its beads, the form fields whose widgets are all on pages out and
 // the structure elements that mark content on them alone leave what holds
-// them; so that every reader of a saved copy reads the rest whole, and a
-// whole-file save keeps nothing of the page.
+// them, but what a page in the tree lists too; so that every reader of a
+// saved copy reads the rest whole, and a whole-file save keeps nothing of
+// the page.
 void removePage(PdfDocument& document, int index);
 // The pages at `indexes` out, as removePage takes each; the document is
 // walked for what leads to them once, however many they are.
