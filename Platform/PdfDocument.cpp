@@ -5,6 +5,7 @@
 #include "Platform/MemoryUse.h"
 #include "Platform/PdfLayers.h"
 #include "Platform/PdfReadBack.h"
+#include "Platform/SignedBytes.h"
 #include "Platform/Utf8.h"
 
 #include <algorithm>
@@ -3993,28 +3994,38 @@ bool keepsFileByUpdate(const PdfDocument::Impl& d, const PdfSaveOptions& options
 }
 
 // Whether a write keeps a signed file's signed bytes, as its own file's
-// save does: its changes go after them (prepareSave).
-bool keepsSignedBytes(PdfDocument::Impl& d, const PdfSaveOptions& options)
+// save does: its changes go after them (prepareSave). `signedTarget`: the
+// file the save replaces holds a signature (signedBytesOf), whatever the
+// document reads of it now.
+bool keepsSignedBytes(PdfDocument::Impl& d, const PdfSaveOptions& options, bool signedTarget = false)
 {
-    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && signedDocument(d);
+    return signedTarget || (options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file && signedDocument(d));
+}
+
+// Whether the file's own bytes can start what is written: an update of
+// them, which MuPDF writes only of a file it read as filed.
+bool canKeepFileBytes(PdfDocument::Impl& d, const PdfSaveOptions& options)
+{
+    return options.encryption == PdfSaveOptions::Encryption::keep && d.doc->file
+           && canSaveIncrementallyC(pdfContext(), d.doc);
 }
 
 // Whether a save into a file goes by update of the file's own bytes before
 // any write is tried: a file whose bytes the engine cannot hold, a signed
 // file MuPDF can update.
-bool savesByUpdate(PdfDocument::Impl& d, const PdfSaveOptions& options)
+bool savesByUpdate(PdfDocument::Impl& d, const PdfSaveOptions& options, bool signedTarget = false)
 {
     return d.doc->file
            && (keepsFileByUpdate(d, options)
-               || (keepsSignedBytes(d, options) && canSaveIncrementallyC(pdfContext(), d.doc)));
+               || (keepsSignedBytes(d, options, signedTarget) && canKeepFileBytes(d, options)));
 }
 
 // Whether a save of a signed file would write it anew: MuPDF cannot write
 // an update of the file (one it had to rebuild), and the signature would no
 // longer verify.
-bool rewritesSignedFile(PdfDocument::Impl& d, const PdfSaveOptions& options)
+bool rewritesSignedFile(PdfDocument::Impl& d, const PdfSaveOptions& options, bool signedTarget = false)
 {
-    return keepsSignedBytes(d, options) && !canSaveIncrementallyC(pdfContext(), d.doc);
+    return keepsSignedBytes(d, options, signedTarget) && !canKeepFileBytes(d, options);
 }
 
 // Whether a write was refused by its read-back: the file written anew does
@@ -4056,9 +4067,10 @@ void checkUpdateWrites(PdfDocument::Impl& d)
 // form drawings such a copy needs are drawn in a copy of its own
 // (serialize), never in the open document, whose next save they would join.
 // `updateAsked` asks for an update of the file's own bytes where one can be
-// written (see canUpdateFile).
+// written (see canUpdateFile); `signedTarget` says that the file replaced
+// holds a signature (see keepsSignedBytes).
 pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& options, bool forFile, bool intoMemory,
-                              bool* incremental, bool updateAsked = false)
+                              bool* incremental, bool updateAsked = false, bool signedTarget = false)
 {
     fz_context* ctx = pdfContext();
     *incremental = false;
@@ -4071,7 +4083,7 @@ pdf_write_options prepareSave(PdfDocument::Impl& d, const PdfSaveOptions& option
     // here (pages with a signature taken into a new document) has none.
     const bool byUpdate =
         forFile && d.doc->file && (updateAsked ? canUpdateFile(d, options) : keepsFileByUpdate(d, options));
-    if (byUpdate || (forFile && savesByUpdate(d, options))) {
+    if (byUpdate || (forFile && savesByUpdate(d, options, signedTarget))) {
         opts.do_incremental = 1;
         opts.do_garbage = 0; // the file's bytes stay exactly as they are
         *incremental = true;
@@ -4693,6 +4705,20 @@ void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSa
     struct stat target = {};
     bool incremental = false;
     bool targetIsSource = false, targetExists = false;
+    // The document's own file, about to be replaced, judged from its bytes:
+    // one that holds a signature starts the new file (keepsSignedBytes).
+    // Another file the user chose to write over is theirs to replace.
+    std::optional<SignedBytes> signedTarget;
+    if (const FileDescriptor replaced(file.openForReading()); replaced.fd >= 0) {
+        struct stat seen = {};
+        bool own = false;
+        if (::fstat(replaced.fd, &seen) == 0) {
+            const std::pair<std::uint64_t, std::uint64_t> identity(seen.st_dev, seen.st_ino);
+            std::lock_guard lock(d->mutex);
+            own = d->ownFile == identity || (d->fileInode != 0 && identity == std::pair(d->fileDevice, d->fileInode));
+        }
+        if (own) signedTarget = signedBytesOf(replaced.fd);
+    }
     {
         std::lock_guard lock(d->mutex);
         targetExists = file.lookAt(&target);
@@ -4728,7 +4754,7 @@ void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSa
         }
         // A signed file is never written anew over itself: its signature
         // would no longer verify. Another file may take the document.
-        if (targetIsSource && rewritesSignedFile(*d, options))
+        if ((targetIsSource || signedTarget) && rewritesSignedFile(*d, options, signedTarget.has_value()))
             throw PdfError(PdfErrorCode::signedRewrite,
                            "the file is signed, and its changes cannot be written as an update after its signed bytes");
     }
@@ -4741,10 +4767,11 @@ void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSa
     // Nor one put at the name while it is written.
     if (writing.unverifiedAccepted) file.expectNothing();
     const auto write = [&](int fd) {
-        std::lock_guard lock(d->mutex);
+        std::unique_lock lock(d->mutex);
         readingSource(*d, [&] {
             for (bool updateAsked = false;; updateAsked = true) {
-                const pdf_write_options opts = prepareSave(*d, options, true, false, &incremental, updateAsked);
+                const pdf_write_options opts =
+                    prepareSave(*d, options, true, false, &incremental, updateAsked, signedTarget.has_value());
                 FileSink sink{fd};
                 try {
                     writeDocument(*d, opts, nullptr, &sink, writing);
@@ -4765,6 +4792,11 @@ void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSa
             if (::fstat(fd, &written) == 0 && written.st_size == 0)
                 throw PdfError(PdfErrorCode::general, "the document produced no data");
         });
+        lock.unlock();
+        // Checked where it lands: the signed bytes start the new file.
+        if (signedTarget && !startsWith(fd, *signedTarget))
+            throw PdfError(PdfErrorCode::signedRewrite,
+                           "the file is signed, and what was written does not start with its signed bytes");
     };
     const FileIdentity savedTo = replaceFileContents(file, write, [&](const std::string& copy) {
         // Written in place, the file the document reads would change under it:
@@ -4811,7 +4843,7 @@ bool PdfDocument::updateKeepsRemovedPages() const
 {
     std::lock_guard lock(d->mutex);
     // Pages out of the tree come from an edit, which read the file whole
-    // and learnt whether it is signed (holdReferences): asked on the
+    // and learnt whether it is signed before (removePages): asked on the
     // window's thread, nothing here walks the pages.
     if (d->locked || d->pagesOut.empty()) return false;
     return removedPagesInFile(*d) && savesByUpdate(*d, {});

@@ -275,7 +275,9 @@ public:
     // would not open with the document's password is not written
     // (unopenableCopy). Refuses (signedRewrite) to write over a signed file
     // that MuPDF cannot update (one it had to rebuild): written anew, its
-    // signature would no longer verify. Another file takes it.
+    // signature would no longer verify. Another file takes it. Over the file
+    // the document was read from or last saved to, one whose bytes hold a
+    // signature as it is replaced starts the new file, or is refused so.
     // MuPDF writes into the new file as it makes the bytes: the document is
     // never held in memory whole for a save.
     // The file is the one its question saw (ChosenFile): another file at

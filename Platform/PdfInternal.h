@@ -700,8 +700,9 @@ int anyFieldC(fz_context* ctx, pdf_document* doc, int (*test)(fz_context*, pdf_d
 int isSignedC(fz_context* ctx, pdf_document* doc, int release);
 // Whether the document is signed (isSignedC), asked once a document read:
 // no edit ravlen makes signs it, and an update keeps the signed bytes. A
-// page edit that takes pages out asks it (holdReferences), so that a save's
-// questions on the window's thread walk no pages. False while locked. The
+// page edit that takes pages out asks it before they go (a page out takes
+// the signature's field with it), so that a save's questions on the
+// window's thread walk no pages. False while locked. The
 // caller holds d.mutex; never throws.
 bool signedDocument(PdfDocument::Impl& d);
 // Whether the document's fields stay as its file holds them, whatever is

@@ -67,6 +67,8 @@ void keepPages(PdfDocument& doc, const std::vector<int>& pages)
     PdfDocument::Impl& d = doc.impl();
     settleBeforeEditing(d);
     if (d.locked) throw PdfError(PdfErrorCode::passwordRequired, "the document is locked");
+    // Asked before any page goes out, as removePages asks it.
+    signedDocument(d);
     fz_context* ctx = pdfContext();
     FzError err;
     const int count = countPagesC(ctx, d.doc, &err);

@@ -1079,10 +1079,6 @@ void holdReferences(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)
     for (const PdfPageId& page : pages)
         if (std::find(d.pagesOut.begin(), d.pagesOut.end(), page) == d.pagesOut.end()) d.pagesOut.push_back(page);
     holdWhatLeadsOut(d);
-    // Every save now asks whether an update keeps the pages out, on the
-    // window's thread: whether the file is signed is learnt here, in the
-    // edit that reads the pages anyway, once a document.
-    signedDocument(d);
 }
 
 void giveReferencesBack(PdfDocument::Impl& d, const std::vector<PdfPageId>& pages)
@@ -1188,6 +1184,9 @@ void removePages(PdfDocument& document, std::vector<int> indexes)
     std::sort(indexes.begin(), indexes.end(), std::greater<>());
     indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
     for (int index : indexes) checkIndex(d, index);
+    // Asked before any page goes out: a page taken out takes the
+    // signature's field with it, and a save's questions walk no pages.
+    signedDocument(d);
     // The last first, so that the places of those still to go stay.
     FzError err;
     std::vector<PdfPageId> gone;

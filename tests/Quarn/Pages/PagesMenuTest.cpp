@@ -704,3 +704,24 @@ TEST(PagesMenu, TheOutlineFollowsPageEditsAndTheirUndo)
         outlineFollowsPageEditsAndTheirUndo(signedBy);
     }
 }
+
+// Deleting the page a signed file's signature sits on, then saving, keeps
+// the signed bytes as the file's start, after the question; so does a save
+// once the deletion is undone.
+TEST(PagesMenu, ASignedFileStaysSignedThroughADeletedSignedPage)
+{
+    QTemporaryDir keys;
+    Window w(outlinedPdf(keys.path()), 8);
+    const QByteArray signedBytes = readFile(w.path);
+    PagesModel::of(w.model()).setSelectedPages({0});
+    w.pages().deletePages()->trigger();
+    ASSERT_EQ(w.pdf().pageCount(), 7);
+    ASSERT_TRUE(w.window->save()) << w.refused.toStdString();
+    EXPECT_EQ(w.keptPagesQuestions.size(), 1);
+    EXPECT_TRUE(readFile(w.path).startsWith(signedBytes));
+    w.key("Ctrl+Z");
+    ASSERT_EQ(w.pdf().pageCount(), 8);
+    ASSERT_TRUE(w.window->save()) << w.refused.toStdString();
+    EXPECT_TRUE(readFile(w.path).startsWith(signedBytes));
+    EXPECT_TRUE(testsupport::signaturesValid(w.path));
+}

@@ -3,6 +3,7 @@
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/DocumentSaver.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/SaveRefusal.h"
 #include "QuarnKit/Pages/PageEdits.h"
 #include "Platform/PdfPageLookups.h"
 #include "support/TestSupport.h"
@@ -17,6 +18,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <tuple>
 
 using quarnkit::DocumentError;
 using quarnkit::DocumentSaver;
@@ -94,6 +97,60 @@ TEST(DocumentWriting, ASaveLooksNoPageUpForEachPage)
         }
         EXPECT_EQ(lookups[0], lookups[1]) << int(kind);
         EXPECT_LT(lookups[1], 20u) << int(kind);
+    }
+}
+
+// A save over a signed file keeps its bytes as the start of the new file,
+// or is refused with Save As offered, which then writes another file: also
+// once the page deleted took the signature's field out of what the document
+// reads, and once that deletion is undone; the signature still holds. Two
+// pages, the signature on one, listed in the form or on the page alone;
+// MuPDF rebuilds a table with words after its entries, and cannot update it.
+TEST(DocumentWriting, ASaveOverASignedFileKeepsItsSignedBytes)
+{
+    if (QStandardPaths::findExecutable("openssl").isEmpty() || QStandardPaths::findExecutable("pdfsig").isEmpty())
+        GTEST_SKIP() << "needs openssl and pdfsig";
+    QTemporaryDir dir;
+    for (const auto& [page, listed, wordy] :
+         {std::tuple(1, true, false), std::tuple(1, false, false), std::tuple(0, true, false),
+          std::tuple(0, false, false), std::tuple(1, true, true)}) {
+        QByteArray pdf = testsupport::writePdf(
+            {std::string("<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [") + (listed ? "3 0 R" : "") + "] >> >>",
+             "<< /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 /MediaBox [0 0 300 300] >>",
+             "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature1) /Rect [0 0 0 0] /F 132 /V 6 0 R >>",
+             std::string("<< /Type /Page /Parent 2 0 R") + (page == 0 ? " /Annots [3 0 R]" : "") + " >>",
+             std::string("<< /Type /Page /Parent 2 0 R") + (page == 1 ? " /Annots [3 0 R]" : "") + " >>",
+             testsupport::unsignedSignature()});
+        if (wordy) pdf.replace(" 00000 n \n", " 00000 n   see here\n");
+        const QByteArray signedPdf = testsupport::signPdf(pdf, dir.path());
+        ASSERT_FALSE(signedPdf.isEmpty());
+        for (const bool undone : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "page " << page + 1 << (listed ? ", listed" : "")
+                                            << (wordy ? ", rebuilt" : "") << (undone ? ", undone" : ""));
+            const QString path = writeFile(dir, "signed.pdf", signedPdf);
+            auto document = QuarnDocument::open(path);
+            ASSERT_TRUE(quarnkit::PageEdits::deletePages(*document, {page}));
+            if (undone) document->undoStack().undo();
+            DocumentSaver saver;
+            ASSERT_TRUE(saver.start(*document, quarnkit::documentFile(*document, path)));
+            const DocumentSaver::Outcome outcome = saver.waitForFinished();
+            if (!outcome.error) {
+                EXPECT_TRUE(readFile(path).startsWith(signedPdf));
+                // Its page out, the signature is in the signed version alone, where pdfsig does not look.
+                EXPECT_TRUE(undone ? testsupport::signaturesValid(path) : testsupport::signatureHolds(path));
+                EXPECT_EQ(QuarnDocument::open(path)->pageCount(), undone ? 2 : 1);
+                continue;
+            }
+            EXPECT_EQ(outcome.error->code(), DocumentError::Code::fileWriteSignedRewrite) << outcome.error->reason();
+            EXPECT_TRUE(quarnkit::saveRemedies(outcome.error->code()).saveAs);
+            EXPECT_EQ(readFile(path), signedPdf);
+            const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.pdf"));
+            QFile::remove(elsewhere);
+            ASSERT_TRUE(saver.start(*document, *quarnkit::chooseFile(elsewhere, {})));
+            const DocumentSaver::Outcome savedAs = saver.waitForFinished();
+            EXPECT_FALSE(savedAs.error) << savedAs.error->reason();
+            EXPECT_EQ(QuarnDocument::open(elsewhere)->pageCount(), undone ? 2 : 1);
+        }
     }
 }
 
