@@ -4607,6 +4607,7 @@ QByteArray drawnInCopy(PdfDocument::Impl& d, const PdfSaveOptions& options)
     // read as noise to every reader, though it "opens" with none.
     if (d.doc->crypt && !copy->impl().doc->crypt)
         throw PdfError(PdfErrorCode::unopenableCopy, "the copy is not encrypted as the document is");
+    copy->impl().writtenFromDocument = true;
     inheritOrigins(copy->impl(), d);
     // Under the numbers it keeps, a page taken out is none of the copy's own.
     copy->impl().pagesOut = d.pagesOut;
@@ -4886,6 +4887,7 @@ std::shared_ptr<PdfDocument> PdfDocument::copy() const
     }
     std::shared_ptr<PdfDocument> copied = openBytes(bytes);
     std::scoped_lock lock(d->mutex, copied->d->mutex);
+    copied->d->writtenFromDocument = true;
     inheritOrigins(*copied->d, *d);
     return copied;
 }

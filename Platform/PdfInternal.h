@@ -367,6 +367,14 @@ struct PdfDocument::Impl {
     // this one (and theirs): a written copy may carry their damage along,
     // which its read-back holds against them, not against the copy.
     std::vector<std::shared_ptr<const OriginBytes>> origins;
+    // The page objects those documents held outside their page trees as
+    // their own, by what they are (strayPageIdentityC), whatever number a
+    // copy holds them under: a written copy may hold them so too.
+    std::unordered_set<std::uint64_t> strayPagesCarried;
+    // Read from bytes written of another document (PdfDocument::copy), which
+    // no read-back judged: the pages its file holds outside its tree are its
+    // own only where that document held them so (strayPagesCarried).
+    bool writtenFromDocument = false;
     // The references to pages out of the page tree (see PdfPageEditing):
     // every reader of the file then reads an outline entry or a link as one
     // without a destination, where MuPDF would refuse the whole outline, and
@@ -773,6 +781,8 @@ public:
     // The bytes, mapped into `*mapped` when they lie in a file. Throws
     // PdfError(unverifiedCopy) when they cannot be mapped.
     ReadBackBytes bytes(std::unique_ptr<MappedFile>* mapped) const;
+    // Whether `other` stands for the very bytes this does.
+    bool sameAs(const OriginBytes& other) const { return file_ == other.file_ && buffer_ == other.buffer_; }
 
 private:
     OriginBytes() = default;
@@ -781,8 +791,16 @@ private:
 };
 
 // Notes that objects of `source` are copied into `target`: its bytes and
-// its own origins become the target's. The caller holds both mutexes.
+// its own origins become the target's, and the pages it holds outside its
+// tree that a file written of it may hold (strayPagesCarried). The caller
+// holds both mutexes. Throws PdfError.
 void inheritOrigins(PdfDocument::Impl& target, const PdfDocument::Impl& source);
+// Whether page object `num`, outside d's page tree, may be in a file written
+// of d (whole, or an `update`): one d's file held so itself
+// (ownPageOutsideTree), or one the documents its objects came from held so
+// (strayPagesCarried); never a page out of the tree now, in a whole file.
+// The caller holds d.mutex while it is called. Throws PdfError.
+std::function<bool(int num)> mayHoldPageOutsideTree(const PdfDocument::Impl& d, bool update);
 
 // What a write of the document with `opts` meant to write, for the
 // read-back of the written bytes (PdfReadBack.h): the document as it stands

@@ -352,6 +352,170 @@ digest::Digest trailerStateC(fz_context* ctx, pdf_document* doc)
     return entries.done();
 }
 
+// Whether `obj` is a page object: a dictionary of /Type /Page that no
+// /Kids make a node of a page tree, as the read-back takes one.
+int isPageObjectC(fz_context* ctx, pdf_obj* obj)
+{
+    return pdf_is_dict(ctx, obj) && pdf_name_eq(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Type)), PDF_NAME(Page))
+           && !pdf_dict_get(ctx, obj, PDF_NAME(Kids));
+}
+
+// A walk summing up what a page object outside the tree is (strayPageIdentityC).
+struct IdentityWalk {
+    pdf_document* doc = nullptr;
+    std::vector<int> path; // the objects being summed up, the outermost first
+    int budget = 4096;     // objects followed at most: past them, each counts alike
+};
+
+// `obj` summed up as digestC sums it up, but a reference by what it leads
+// to: a road back by how far back it leads, another page as a page alone;
+// where a page sits in a tree (/Parent) counts for nothing, a stream's data
+// decoded does. Throws (MuPDF).
+digest::Digest identityC(fz_context* ctx, IdentityWalk& w, pdf_obj* obj, int depth, int stream)
+{
+    if (depth > digest::depthLimit) return digest::ofDeep();
+    if (pdf_is_indirect(ctx, obj)) {
+        const int num = pdf_to_num(ctx, obj);
+        const auto back = std::find(w.path.begin(), w.path.end(), num);
+        if (back != w.path.end()) return digest::ofReference(int(w.path.end() - back), 0);
+        if (w.budget-- <= 0) return digest::ofDeep();
+        pdf_obj* value = pdf_resolve_indirect(ctx, obj);
+        if (!w.path.empty() && isPageObjectC(ctx, value)) return digest::ofName("Page");
+        const int isStream = pdf_obj_num_is_stream(ctx, w.doc, num);
+        w.path.push_back(num);
+        digest::Items items;
+        items.add(identityC(ctx, w, value, depth + 1, isStream));
+        if (isStream) {
+            int read = 0;
+            const digest::Digest data = heldDataC(ctx, w.doc, num, 1, 0, &read);
+            items.add(read ? data : digest::ofString("unreadable data"));
+        }
+        w.path.pop_back();
+        return items.done();
+    }
+    if (pdf_is_array(ctx, obj)) {
+        digest::Items items;
+        for (int i = 0, n = pdf_array_len(ctx, obj); i < n; ++i)
+            items.add(identityC(ctx, w, pdf_array_get(ctx, obj, i), depth + 1, 0));
+        return items.done();
+    }
+    if (pdf_is_dict(ctx, obj)) {
+        digest::Entries entries;
+        for (int i = 0, n = pdf_dict_len(ctx, obj); i < n; ++i) {
+            const char* key = pdf_to_name(ctx, pdf_dict_get_key(ctx, obj, i));
+            pdf_obj* value = pdf_dict_get_val(ctx, obj, i);
+            if ((stream && digest::isStorageKey(key)) || std::strcmp(key, "Parent") == 0) continue;
+            if (!pdf_is_indirect(ctx, value) && pdf_is_null(ctx, value)) continue;
+            entries.add(key, identityC(ctx, w, value, depth + 1, 0));
+        }
+        return entries.done();
+    }
+    int cut = 0;
+    return digestC(ctx, obj, depth, 0, &cut);
+}
+
+// What page object `num` outside the tree is, whatever number a copy holds
+// it and what it leads to under (Impl::strayPagesCarried); 0 in `*read`
+// where it cannot be read, and `err` set where memory ran short.
+digest::Digest strayPageIdentityC(fz_context* ctx, pdf_document* doc, int num, IdentityWalk* w, int* read, FzError* err)
+{
+    pdf_obj* ref = nullptr;
+    digest::Digest identity = 0;
+    *read = 0;
+    fz_var(ref);
+    fz_var(identity);
+    fz_try(ctx) {
+        ref = pdf_new_indirect(ctx, doc, num, 0);
+        identity = identityC(ctx, *w, ref, 0, 0);
+        *read = 1;
+    }
+    fz_always(ctx) pdf_drop_obj(ctx, ref);
+    fz_catch(ctx) {
+        if (fz_caught(ctx) == FZ_ERROR_MEMORY) captureError(ctx, err);
+    }
+    return identity;
+}
+
+// Whether object `num` of `doc` is a page object, read as the file holds
+// it; one read for this alone is let go of again where `release`.
+int pageObjectC(fz_context* ctx, pdf_document* doc, int num, int release, FzError* err)
+{
+    pdf_obj* obj = nullptr;
+    int page = 0;
+    fz_var(obj);
+    fz_var(page);
+    fz_try(ctx) {
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        const int wasRead = entry && entry->obj;
+        if (entry && (entry->type == 'n' || entry->type == 'o')) {
+            fz_try(ctx) obj = pdf_load_object(ctx, doc, num);
+            fz_catch(ctx) {
+                if (fz_caught(ctx) == FZ_ERROR_MEMORY) fz_rethrow(ctx);
+                obj = nullptr; // one that cannot be read is no page of any reader's
+            }
+            page = isPageObjectC(ctx, obj);
+            pdf_drop_obj(ctx, obj);
+            obj = nullptr;
+            if (release && !wasRead && !page) releaseParsedObjectC(ctx, doc, num);
+        }
+    }
+    fz_catch(ctx) {
+        pdf_drop_obj(ctx, obj);
+        captureError(ctx, err);
+        page = 0;
+    }
+    return page;
+}
+
+// What page object `num` outside d's tree is (strayPageIdentityC); none
+// where it cannot be read. Throws PdfError when memory runs short.
+std::optional<digest::Digest> strayPageIdentity(pdf_document* doc, int num)
+{
+    fz_context* ctx = pdfContext();
+    IdentityWalk walk;
+    walk.doc = doc;
+    // As deep as the walk goes, so that nothing allocates inside MuPDF's try.
+    walk.path.reserve(std::size_t(digest::depthLimit) + 2);
+    FzError err;
+    int read = 0;
+    const digest::Digest identity = strayPageIdentityC(ctx, doc, num, &walk, &read, &err);
+    throwIfFailed(err, PdfErrorCode::unverifiedCopy);
+    if (!read) return std::nullopt;
+    return identity;
+}
+
+// Adds to `into` what the page objects outside `source`'s tree that a file
+// written of it may hold are, and those it carries: its own are looked for
+// where `own`, in a walk of its objects. A tree that cannot be read tells
+// no page outside it: none is carried then. Throws PdfError.
+void strayPagesOf(const PdfDocument::Impl& source, bool own, std::unordered_set<std::uint64_t>& into)
+{
+    into.insert(source.strayPagesCarried.begin(), source.strayPagesCarried.end());
+    if (!own || !source.doc) return;
+    std::vector<int> inTree;
+    try {
+        // The page map is a cache of the document's, which it holds as it reads.
+        for (const PdfPageId& page : pageMap(const_cast<PdfDocument::Impl&>(source)).ids)
+            if (page) inTree.push_back(page.object);
+    } catch (const PdfError&) {
+        return;
+    }
+    std::sort(inTree.begin(), inTree.end());
+    const auto fileOwn = ownPageOutsideTree(source, false);
+    const auto allowed = mayHoldPageOutsideTree(source, false);
+    fz_context* ctx = pdfContext();
+    for (int num = 1, n = pdf_xref_len(ctx, source.doc); num < n; ++num) {
+        if (std::binary_search(inTree.begin(), inTree.end(), num)) continue;
+        // Neither its file's nor one like those it carries: no page it may hold.
+        if (!(!source.writtenFromDocument && fileOwn(num)) && source.strayPagesCarried.empty()) continue;
+        FzError err;
+        const int page = pageObjectC(ctx, source.doc, num, source.releasesWhatItReads, &err);
+        throwIfFailed(err);
+        if (!page || !allowed(num)) continue;
+        if (const auto identity = strayPageIdentity(source.doc, num)) into.insert(*identity);
+    }
+}
+
 } // namespace
 
 void documentStateC(fz_context* ctx, pdf_document* doc, int asStored, std::uint64_t* objects, int count,
@@ -403,12 +567,36 @@ ReadBackBytes OriginBytes::bytes(std::unique_ptr<MappedFile>* mapped) const
 
 void inheritOrigins(PdfDocument::Impl& target, const PdfDocument::Impl& source)
 {
-    const auto add = [&target](const std::shared_ptr<const OriginBytes>& origin) {
-        if (origin && std::find(target.origins.begin(), target.origins.end(), origin) == target.origins.end())
-            target.origins.push_back(origin);
+    const auto known = [&target](const std::shared_ptr<const OriginBytes>& origin) {
+        return std::any_of(target.origins.begin(), target.origins.end(),
+                           [&](const std::shared_ptr<const OriginBytes>& held) { return held->sameAs(*origin); });
     };
-    add(OriginBytes::of(source));
+    const auto add = [&](const std::shared_ptr<const OriginBytes>& origin) {
+        if (origin && !known(origin)) target.origins.push_back(origin);
+    };
+    const std::shared_ptr<const OriginBytes> own = OriginBytes::of(source);
+    // The pages outside the tree of bytes inherited before were found then:
+    // no edit makes a page of the file's own outside its tree.
+    std::unordered_set<std::uint64_t> stray;
+    strayPagesOf(source, !own || !known(own), stray);
+    target.strayPagesCarried.insert(stray.begin(), stray.end());
+    add(own);
     for (const auto& origin : source.origins) add(origin);
+}
+
+std::function<bool(int num)> mayHoldPageOutsideTree(const PdfDocument::Impl& d, bool update)
+{
+    std::vector<int> out;
+    if (!update)
+        for (const PdfPageId& page : d.pagesOut) out.push_back(page.object);
+    auto carried = std::make_shared<const std::unordered_set<std::uint64_t>>(d.strayPagesCarried);
+    return [doc = d.doc, own = ownPageOutsideTree(d, update), ownFile = update || !d.writtenFromDocument,
+            out = std::move(out), carried = std::move(carried)](int num) {
+        if (ownFile && own(num)) return true;
+        if (carried->empty() || std::find(out.begin(), out.end(), num) != out.end()) return false;
+        const std::optional<digest::Digest> identity = strayPageIdentity(doc, num);
+        return identity && carried->count(*identity) > 0;
+    };
 }
 
 PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
@@ -512,13 +700,13 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
             return num > 0 && std::size_t(num) < reached->size() && (*reached)[std::size_t(num)] != 0;
         };
     }
-    if (opts.do_garbage && !opts.do_incremental) meant.pageOutsideTreeAllowed = ownPageOutsideTree(d, false);
+    if (opts.do_garbage && !opts.do_incremental) meant.pageOutsideTreeAllowed = mayHoldPageOutsideTree(d, false);
     if (opts.do_incremental) {
         // An update writes every object made since, also one nothing leads
         // to any more (a page whose insertion was undone): no road, but a
         // new page something still leads to is one.
         auto reached = std::make_shared<std::vector<unsigned char>>();
-        meant.pageOutsideTreeAllowed = [doc, reached, own = ownPageOutsideTree(d, true)](int num) {
+        meant.pageOutsideTreeAllowed = [doc, reached, own = mayHoldPageOutsideTree(d, true)](int num) {
             if (own(num)) return true;
             fz_context* ctx = pdfContext();
             if (reached->empty()) {

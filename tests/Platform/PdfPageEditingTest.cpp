@@ -812,8 +812,9 @@ TEST(PdfPageEditing, AWrittenCopyHoldingAPageOutsideItsTreeIsRefused)
 
     // A road the walk does not take (nested deeper than it looks), and one
     // a page inserted from another file brings along (an action's /Next to
-    // its file's other page), reach no user: the save is refused, the file
-    // it would have made not made.
+    // its file's other page, beside a page object that file held outside
+    // its tree), reach no user: the save is refused, the file it would have
+    // made not made.
     std::string action = "<< /S /GoTo /D [4 0 R /Fit] >>";
     auto deep = PdfDocument::openBytes(ledToPdf("/OpenAction " +
                                                     [&] {
@@ -824,9 +825,11 @@ TEST(PdfPageEditing, AWrittenCopyHoldingAPageOutsideItsTreeIsRefused)
                                                     }(),
                                                 "", "", {}));
     removePage(*deep, 1);
-    const auto source = PdfDocument::openBytes(ledToPdf("", "/Annots [8 0 R]", "",
-                                                        {"<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /A << /S /URI "
-                                                         "/URI (x) /Next << /S /GoTo /D [4 0 R /Fit] >> >> >>"}));
+    const auto source =
+        PdfDocument::openBytes(ledToPdf("", "/Annots [8 0 R]", "",
+                                        {"<< /Type /Annot /Subtype /Link /Rect [0 0 9 9] /A << /S /URI "
+                                         "/URI (x) /Next << /S /GoTo /D [4 0 R /Fit] >> >> /Stray 9 0 R >>",
+                                         "<< /Type /Page >>"}));
     auto grafted = PdfDocument::openBytes(testsupport::makeTextPdf(1));
     insertPage(*grafted, graftPages(*grafted, *source, {0}).front(), 1);
     for (const auto& doc : {deep, grafted}) {

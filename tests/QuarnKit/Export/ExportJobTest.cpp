@@ -830,3 +830,81 @@ TEST(ExportJob, APdfOfADamagedFileIsAskedAboutBeforeItIsWritten)
         }
     }
 }
+
+// Property lists that call themselves pages (/Type /Page), outside the page
+// tree, as some producers write them: each copy of the pages carries them
+// along as the file held them, and every road writes a file poppler reads.
+TEST(ExportJob, PagesOutsideTheTreeThatResourcesNameGoWithEveryCopy)
+{
+    const auto content = [](const char* words) {
+        return testsupport::pdfStream("",
+                                      std::string("/Span /P1 BDC BT /F1 18 Tf 20 150 Td (") + words + ") Tj ET EMC");
+    };
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Resources 7 0 R /Contents ";
+    QTemporaryDir dir;
+    const QString original = testsupport::writeFile(
+        dir, "original.pdf",
+        testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
+                               page + "5 0 R >>", page + "6 0 R >>", content("Page one"), content("Page two"),
+                               "<< /Font << /F1 8 0 R >> /Properties << /P1 9 0 R /P2 10 0 R >> >>",
+                               "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", "<< /Type /Page >>",
+                               "<< /Type /Page >>"}));
+    int code = -1;
+    testsupport::runProgram("qpdf", {"--check", original}, &code);
+    ASSERT_EQ(code, 0);
+    const auto document = quarnkit::QuarnDocument::open(original);
+    const auto doc = PdfDocument::openFile(original.toStdString());
+    platform::PdfAnnotations::add(*doc, 0, *Redaction::mark({20, 20}, {100, 60}));
+    const QByteArray snapshot = ExportSnapshot::data(*doc);
+    const auto reads = [](const QString& path) {
+        EXPECT_TRUE(exporttest::output("pdftotext", {path, "-"}).contains("Page two")) << path.toStdString();
+    };
+    const struct {
+        ExportFormat format;
+        std::vector<int> pages;
+        const char* name;
+    } exports[] = {
+        {ExportFormat::pdf, {0, 1}, "all.pdf"},
+        {ExportFormat::pdf, {1}, "two.pdf"},
+        {ExportFormat::flattenedPDF, {0, 1}, "f.pdf"},
+        {ExportFormat::redactedPDF, {0, 1}, "r.pdf"},
+        {ExportFormat::smallerPDF, {1}, "s.pdf"},
+        {ExportFormat::png, {1}, "p.png"},
+        {ExportFormat::jpeg, {1}, "p.jpg"},
+        {ExportFormat::tiff, {0, 1}, "p.tiff"},
+        {ExportFormat::text, {0, 1}, "t.txt"},
+    };
+    for (const auto& e : exports) {
+        SCOPED_TRACE(e.name);
+        const QString to = dir.filePath(e.name);
+        EXPECT_NO_THROW(testsupport::exportTo(settingsFor(e.format, e.pages), snapshot, to, {}));
+        if (ExportFormats::isPDF(e.format)) reads(to);
+        else if (e.format == ExportFormat::text) EXPECT_TRUE(testsupport::readFile(to).contains("Page two"));
+        else if (e.format == ExportFormat::tiff) EXPECT_EQ(exporttest::output("tiffinfo", {to}).count("TIFF Dir"), 2);
+        else EXPECT_FALSE(QImage(to).isNull());
+    }
+    const auto other = PdfDocument::openBytes(testsupport::makeTextPdf(1));
+    platform::insertPage(*other, platform::graftPages(*other, *doc, {1}).front(), 1);
+    platform::PdfSaveOptions whole;
+    whole.garbageCollect = true;
+    const std::pair<const char*, std::function<void()>> roads[] = {
+        {"Save", [&] { doc->saveToFile(testsupport::chosen(dir.filePath("Save")), whole); }},
+        {"Share", [&] { testsupport::writeFile(dir, "Share", quarnkit::HeldDocument(*document).shareCopy(false)); }},
+        {"Extract",
+         [&] {
+             quarnkit::PageEdits::extractInto(*document, {1}, testsupport::chosen(dir.filePath("Extract")), false)();
+         }},
+        {"Print",
+         [&] {
+             const quarnkit::PrintOutcome printed = quarnkit::printingJob(
+                 *document, {0, 1}, QSizeF(612, 792), testsupport::chosen(dir.filePath("Print")), false)();
+             EXPECT_TRUE(printed) << printed.reason.toStdString();
+         }},
+        {"Insert", [&] { other->saveToFile(testsupport::chosen(dir.filePath("Insert")), whole); }},
+    };
+    for (const auto& [road, write] : roads) {
+        SCOPED_TRACE(road);
+        EXPECT_NO_THROW(write());
+        reads(dir.filePath(road));
+    }
+}
