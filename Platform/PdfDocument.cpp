@@ -3951,6 +3951,17 @@ std::optional<PdfError> lossWhenWritten(const PdfDocument::Impl& d, bool byUpdat
     return std::nullopt;
 }
 
+// A page the tree names but no dictionary holds (a damaged file whose page
+// objects MuPDF could not find) would be written as a null: every file
+// written from the document would lose that page, and no reader would open it.
+void checkPagesReadable(PdfDocument::Impl& d)
+{
+    const PageMap& map = pageMap(d);
+    for (size_t i = 0; i < map.ids.size(); ++i)
+        if (!map.ids[i] || !isDictionaryC(pdfContext(), d.doc, map.ids[i].object))
+            throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
+}
+
 // The checks that keep a save from losing the user's work.
 void checkBeforeSaving(PdfDocument::Impl& d)
 {
@@ -3966,13 +3977,7 @@ void checkBeforeSaving(PdfDocument::Impl& d)
         throw PdfError(PdfErrorCode::changedSinceOpen, "the document has " + std::to_string(pages)
                                                            + " pages instead of "
                                                            + std::to_string(d.expectedPageCount));
-    // A page the tree names but no dictionary holds (a damaged file whose
-    // page objects MuPDF could not find) would be written as a null: the
-    // saved file would lose that page, and no reader would open it.
-    const PageMap& map = pageMap(d);
-    for (size_t i = 0; i < map.ids.size(); ++i)
-        if (!map.ids[i] || !isDictionaryC(ctx, d.doc, map.ids[i].object))
-            throw PdfError(PdfErrorCode::unreadablePages, "page " + std::to_string(i + 1) + " cannot be read");
+    checkPagesReadable(d);
 }
 
 // Whether a save keeps what the engine cannot hold of the file (names it
@@ -4740,6 +4745,7 @@ void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSa
                 throw PdfError(PdfErrorCode::noPages, "the document has no pages");
             throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
         }
+        if (!d->locked) checkPagesReadable(*d);
         // Names the engine cuts are kept only by an update of the file's bytes.
         const bool byUpdate = keepsFileByUpdate(*d, options);
         if (d->namesCut && !byUpdate)

@@ -800,6 +800,42 @@ QByteArray objectStreamPdf(const std::string& words, const std::string& written,
     return QByteArray::fromStdString(out + "startxref\n" + tableAt + "\n%%EOF\n");
 }
 
+QByteArray textConvertedTablePdf(const std::string& words)
+{
+    // Numbered page first, so that its offset's low byte (from 0x80 up) is
+    // where the conversion shifts every later row.
+    const std::vector<std::string> objects = {"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R "
+                                              "/Resources << /Font << /F1 5 0 R >> >> >>",
+                                              "<< /Type /Pages /Kids [1 0 R] /Count 1 >>",
+                                              "<< /Type /Catalog /Pages 2 0 R >>",
+                                              pdfStream("", "BT /F1 18 Tf 20 150 Td (" + words + ") Tj ET"),
+                                              "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                              "<< /Title (Made) /Producer (test) >>"};
+    const std::vector<int> order = {3, 2, 1, 4, 5, 6};
+    std::string out = "%PDF-1.3\n%";
+    // The page starts where its offset's low byte is 0xC0.
+    std::size_t at = out.size() + 1 + objects[2].size() + 16 + objects[1].size() + 16;
+    out += std::string(0xC0 - at % 256 + (at % 256 > 0xC0 ? 256 : 0), 'x') + "\n";
+    std::vector<std::size_t> offsets(objects.size() + 2, 0);
+    for (const int num : order) {
+        offsets[std::size_t(num)] = out.size();
+        out += std::to_string(num) + " 0 obj\n" + objects[std::size_t(num - 1)] + "\nendobj\n";
+    }
+    const std::size_t tableAt = out.size();
+    offsets[objects.size() + 1] = tableAt;
+    std::string table(5, '\0');
+    for (std::size_t num = 1; num < offsets.size(); ++num)
+        table += {'\1', char(offsets[num] >> 8), char(offsets[num]), '\0', '\0'};
+    std::string converted;
+    for (const char byte : table)
+        converted += static_cast<unsigned char>(byte) >= 0x80 ? "\xEF\xBF\xBD" : std::string(1, byte);
+    const std::string size = std::to_string(offsets.size());
+    out += std::to_string(objects.size() + 1) + " 0 obj\n<< /Type /XRef /Size " + size
+           + " /W [1 2 2] /Root 3 0 R /Info 6 0 R /Length " + std::to_string(table.size()) + " >>\nstream\n" + converted
+           + "\nendstream\nendobj\nstartxref\n" + std::to_string(tableAt) + "\n%%EOF\n";
+    return QByteArray::fromStdString(out);
+}
+
 QByteArray makeRawZip(const std::vector<RawZipEntry>& entries)
 {
     const auto put = [](QByteArray& out, std::uint64_t value, int bytes) {

@@ -210,6 +210,12 @@ QByteArray longFontNamePdf(const std::string& words, bool inPage = false);
 // files have.
 QByteArray objectStreamPdf(const std::string& words, const std::string& written, const std::string& font,
                            const std::vector<std::string>& members = {});
+// A one-page PDF 1.3 showing `words` whose cross-reference stream (rows of
+// /W [1 2 2], uncompressed) went through a text conversion that turned
+// every byte from 0x80 up into EF BF BD, its /Length left as it was: the
+// page's row reads as generation 49085 and the rows after it (the catalog
+// and the document information) as free. The page object comes first.
+QByteArray textConvertedTablePdf(const std::string& words);
 // One entry of a zip archive written byte by byte, so that tests can make
 // archives that libarchive's own writer refuses to: names that are not UTF-8,
 // named pipes, devices. Stored uncompressed; `mode` holds the file type bits

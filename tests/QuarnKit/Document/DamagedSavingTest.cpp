@@ -4,6 +4,8 @@
 #include "Platform/PdfAnnotations.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/SaveRefusal.h"
+#include "QuarnKit/Export/ExportJob.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -167,4 +169,44 @@ TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
     }
     for (const auto& [outcome, count] : outcomes) std::printf("  %4d %s\n", count, outcome.c_str());
     EXPECT_GT(outcomes["saved"], 0);
+}
+
+// A damaged file ravlen shows, its save over itself refused: each way the
+// refusal offers writes a file poppler reads with the new mark and the
+// file's words, and none offered fails.
+TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
+{
+    const std::vector<std::tuple<std::string, QByteArray, QString>> files = {
+        {"text-converted table", testsupport::textConvertedTablePdf("converted words"), "converted words"},
+        {"xref-compressed-in-compressed.pdf",
+         readFile(QString::fromStdString(testsupport::qpdfCorpusPath("xref-compressed-in-compressed.pdf"))), "Potato"}};
+    for (const auto& [name, bytes, words] : files) {
+        SCOPED_TRACE(name);
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, "damaged.pdf", bytes), copy = dir.filePath("copy.pdf");
+        auto document = QuarnDocument::open(path);
+        ASSERT_GT(document->pageCount(), 0);
+        platform::PdfAnnotations::add(*pdfOf(*document), 0, square());
+        quarnkit::SaveRemedies offered;
+        try {
+            document->writeTo(testsupport::chosen(path));
+            ADD_FAILURE() << "the damaged file was written over";
+        } catch (const DocumentError& error) {
+            offered = quarnkit::saveRemedies(error.code());
+        }
+        EXPECT_EQ(readFile(path), bytes);
+        document->acceptCopyLoss(); // the question Save As and Export ask first
+        std::vector<QByteArray> written;
+        if (offered.saveAs) {
+            document->writeTo(testsupport::chosen(copy));
+            written.push_back(readFile(copy));
+        }
+        if (offered.exportPdf)
+            written.push_back(quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::pdf, true));
+        for (const QByteArray& pdf : written) {
+            writeFile(copy, pdf);
+            EXPECT_TRUE(testsupport::runProgram("pdftotext", {"-l", "1", copy, "-"}).simplified().contains(words));
+            EXPECT_EQ(markCount(*pdfOf(*QuarnDocument::open(copy))), 1);
+        }
+    }
 }
