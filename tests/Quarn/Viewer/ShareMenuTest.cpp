@@ -1,5 +1,6 @@
 #include "Quarn/Viewer/ShareMenu.h"
 #include "Quarn/App/ViewerScreenHarness.h"
+#include "Quarn/Design/ChromeButtons.h"
 #include "Quarn/Viewer/ToolbarItems.h"
 #include "support/TestSupport.h"
 #include "support/UrlCatcher.h"
