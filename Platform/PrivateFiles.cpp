@@ -420,6 +420,14 @@ std::vector<ReplacedBaseFolder> replaceForeignBaseFolders()
     return replaced;
 }
 
+QString judgedBaseFolder(const QString& base)
+{
+    if (base.isEmpty() || baseFolderProblem(native(base), false)) return base;
+    const WalkedPath walked = walkOwnPath(native(base + QStringLiteral("/.")));
+    if (walked.end != WalkedPath::End::reached) return base;
+    return QFile::decodeName(walked.folderPath.c_str());
+}
+
 bool makeDialogStatePrivate()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);

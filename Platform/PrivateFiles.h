@@ -91,6 +91,13 @@ std::optional<ReplacedBaseFolder> replaceForeignHome();
 // for the log.
 std::vector<ReplacedBaseFolder> replaceForeignBaseFolders();
 
+// The base folder `base` (cache, data, …) as replaceForeignBaseFolders
+// judged it: the links that rule follows, as the user's own link for
+// ~/.cache to another disk, resolved, so that a folder under it held by the
+// stricter privateFolderProblem meets none. `base` itself when that rule
+// refuses it or it is missing.
+QString judgedBaseFolder(const QString& base);
+
 // Qt's file dialog remembers the folders the user visited in QtProject.conf
 // in the user's configuration folder. Qt makes that file with the usual mode
 // (0644) and keeps a file's mode when it writes it again: it is made (empty)

@@ -35,7 +35,10 @@ QString SingleInstance::defaultFolder()
     // turn off every hand-over.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (runtime.startsWith('/')) return QFile::decodeName(runtime) + QStringLiteral("/ravlen");
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/ravlen/instance");
+    // The user's own link for the cache (to another disk) is the user's, as at start.
+    return platform::PrivateFiles::judgedBaseFolder(
+               QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+           + QStringLiteral("/ravlen/instance");
 }
 
 SingleInstance::SingleInstance(const QString& folder, const QString& name, QObject* parent) : QObject(parent)

@@ -107,15 +107,36 @@ bool DocumentActions::makeShareFile(ShareFileDone done, const QString& temporary
         done({viewer_.filePath(), {}});
         return true;
     }
+    makingShareFile_ = true;
+    makeCopy(
+        [this, done = std::move(done)](const ShareFile& file) {
+            makingShareFile_ = false;
+            done(file);
+        },
+        temporaryRoot,
+        [baseName = ShareFolder::baseName(viewer_.filePath())](const ShareFolder& folder, const QByteArray& bytes) {
+            return folder.writeCopy(bytes, baseName);
+        });
+    return true;
+}
+
+void DocumentActions::makeMailFile(ShareFileDone done, const QString& temporaryRoot)
+{
+    makeCopy(std::move(done), temporaryRoot,
+             [baseName = ShareFolder::baseName(viewer_.filePath())](
+                 const ShareFolder& folder, const QByteArray& bytes) { return folder.writeMailCopy(bytes, baseName); });
+}
+
+void DocumentActions::makeCopy(ShareFileDone done, const QString& temporaryRoot, WriteCopy write)
+{
     const QuarnDocument* document = viewer_.document();
     if (!document) {
         done({{}, tr("ravlen couldn't make a working copy of this PDF.")});
-        return true;
+        return;
     }
-    makingShareFile_ = true;
     // Written out and put on disk by a worker: a long document is never saved on the UI thread.
     auto work = [held = HeldDocument(*document), lossAccepted = document->copyLossAccepted(), hook = shareWorkerHook,
-                 baseName = ShareFolder::baseName(viewer_.filePath()),
+                 write = std::move(write),
                  folder = temporaryRoot.isEmpty() ? ShareFolder() : ShareFolder({QString(), temporaryRoot})] {
         if (hook) hook();
         QByteArray bytes;
@@ -127,19 +148,17 @@ bool DocumentActions::makeShareFile(ShareFileDone done, const QString& temporary
         }
         if (bytes.isEmpty()) return ShareFile{{}, tr("ravlen couldn't make a working copy of this PDF.")};
         try {
-            return ShareFile{folder.writeCopy(bytes, baseName), {}};
+            return ShareFile{write(folder, bytes), {}};
         } catch (const ShareError& error) {
             return ShareFile{{}, error.message()};
         }
     };
     auto* watcher = new QFutureWatcher<ShareFile>(this);
-    connect(watcher, &QFutureWatcher<ShareFile>::finished, this, [this, watcher, done = std::move(done)] {
-        makingShareFile_ = false;
+    connect(watcher, &QFutureWatcher<ShareFile>::finished, this, [watcher, done = std::move(done)] {
         watcher->deleteLater();
         done(watcher->result());
     });
     watcher->setFuture(QtConcurrent::run(DroppableWork::shared().pool(), std::move(work)));
-    return true;
 }
 
 QString DocumentActions::shareName() const

@@ -12,6 +12,10 @@
 #include <functional>
 #include <optional>
 
+namespace quarnkit {
+class ShareFolder;
+}
+
 namespace quarn {
 
 class ViewerModel;
@@ -61,6 +65,11 @@ public:
     // False, and `done` is never called, while another copy is being made.
     bool makeShareFile(ShareFileDone done, const QString& temporaryRoot = {});
     bool isMakingShareFile() const { return makingShareFile_; }
+    // Hands `done` Share's own copy for a mail program, once a worker has
+    // made it: written from the open document, whether or not the file is up
+    // to date, never the file at its path (which another user may have
+    // replaced since), under ShareFolder::plainName. Every request makes one.
+    void makeMailFile(ShareFileDone done, const QString& temporaryRoot = {});
     // The user agreed that a new copy may show less than the damaged original.
     void acceptCopyLoss();
     // The name the working copy is given.
@@ -79,6 +88,10 @@ signals:
 
 private:
     explicit DocumentActions(ViewerModel& viewer);
+    // Writes the open document on a worker and hands `done` what `write`
+    // made of its bytes in `folder`.
+    using WriteCopy = std::function<QString(const quarnkit::ShareFolder& folder, const QByteArray& bytes)>;
+    void makeCopy(ShareFileDone done, const QString& temporaryRoot, WriteCopy write);
 
     ViewerModel& viewer_;
     bool exportPresented_ = false;

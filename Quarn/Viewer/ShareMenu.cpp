@@ -14,8 +14,6 @@
 #include <QPointer>
 #include <QProcess>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
-#include <QFutureWatcher>
 
 #include <utility>
 
@@ -31,6 +29,31 @@ void showShareFailure(QWidget* window, const QString& description)
                                 QMessageBox::Ok, window);
     setPlainTexts(*box, box->text(), description);
     openAlert(box, window);
+}
+
+// Hands the mail program Share's own copy of the document of `actions`.
+void mailCopy(const QPointer<DocumentActions>& actions, const QPointer<QWidget>& window,
+              const std::function<bool(const QString&, const QStringList&)>& start, const QPointer<ShareMenu>& menu)
+{
+    const auto fail = [window, menu](const QString& why) {
+        if (menu) emit menu->failed(why);
+        else showShareFailure(window, why);
+    };
+    if (!actions) return fail(QObject::tr("The window of this PDF has closed."));
+    actions->makeMailFile([=, name = actions->shareName()](const DocumentActions::ShareFile& file) {
+        if (file.mayShowLess) {
+            // Asked as Share asks, once a document; a cancel is never reported.
+            if (window && actions && DocumentController::askAboutLoss(window, name, QObject::tr("Share Anyway"))) {
+                actions->acceptCopyLoss();
+                mailCopy(actions, window, start, menu);
+            }
+            return;
+        }
+        if (!file.failure.isEmpty()) return fail(file.failure);
+        const QStringList command = ShareMenu::emailCommand(file.path);
+        if (!start || !start(command.first(), command.mid(1)))
+            fail(QObject::tr("The mail program could not be started (xdg-email)."));
+    });
 }
 
 } // namespace
@@ -65,7 +88,7 @@ void ShareMenu::offer(DocumentActions& actions, QWidget* anchor, QWidget* fallba
         } else {
             return;
         }
-        auto* menu = new ShareMenu(file.path, owner);
+        auto* menu = new ShareMenu(file.path, held, owner);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         connect(menu, &ShareMenu::failed, menu,
                 [window](const QString& description) { showShareFailure(window, description); });
@@ -73,7 +96,8 @@ void ShareMenu::offer(DocumentActions& actions, QWidget* anchor, QWidget* fallba
     });
 }
 
-ShareMenu::ShareMenu(const QString& filePath, QWidget* parent) : QMenu(parent), filePath_(filePath)
+ShareMenu::ShareMenu(const QString& filePath, DocumentActions* actions, QWidget* parent)
+    : QMenu(parent), filePath_(filePath), actions_(actions)
 {
     launch = [](const QString& program, const QStringList& arguments) {
         return QProcess::startDetached(program, arguments);
@@ -88,35 +112,9 @@ ShareMenu::ShareMenu(const QString& filePath, QWidget* parent) : QMenu(parent), 
     reveal_ = addAction(tr("Show in Folder"));
 
     connect(email_, &QAction::triggered, this, [this] {
-        // The file the mail program can name is found (and copied, when its
-        // name would read as more than one file) on a worker; the mail is
-        // started back here. A failure is said over the window once the
-        // menu is gone.
-        QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
-        QObject* context = window ? static_cast<QObject*>(window) : this;
-        using Mailable = std::pair<QString, QString>; // the file, or why not
-        auto* watcher = new QFutureWatcher<Mailable>(context);
-        connect(watcher, &QFutureWatcher<Mailable>::finished, context,
-                [watcher, start = launch, menu = QPointer<ShareMenu>(this), over = QPointer<QWidget>(window)] {
-                    watcher->deleteLater();
-                    const auto& [file, failure] = watcher->result();
-                    QString why = failure;
-                    if (why.isEmpty()) {
-                        const QStringList command = emailCommand(file);
-                        if (!start || !start(command.first(), command.mid(1)))
-                            why = tr("The mail program could not be started (xdg-email).");
-                    }
-                    if (why.isEmpty()) return;
-                    if (menu) emit menu->failed(why);
-                    else showShareFailure(over, why);
-                });
-        watcher->setFuture(QtConcurrent::run([path = filePath_] {
-            try {
-                return Mailable{ShareFolder().mailableFile(path), {}};
-            } catch (const ShareError& error) {
-                return Mailable{{}, error.message()};
-            }
-        }));
+        // Share's copy is made on a worker and the mail started back here;
+        // a failure is said over the window once the menu is gone.
+        mailCopy(actions_, parentWidget() ? parentWidget()->window() : nullptr, launch, this);
     });
     connect(copy_, &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setMimeData(fileMimeData(filePath_)); });

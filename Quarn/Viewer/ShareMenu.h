@@ -4,6 +4,7 @@
 #include "QuarnKit/Document/ShareFolder.h"
 
 #include <QMenu>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -17,11 +18,13 @@ class DocumentActions;
 using quarnkit::ShareError;
 using quarnkit::ShareFolder;
 
-// The menu the Share button opens for one file.
+// The menu the Share button opens for one file of the window whose actions
+// are `actions`: Email hands the mail program Share's own copy of their
+// document (DocumentActions::makeMailFile), never the file.
 class ShareMenu : public QMenu {
     Q_OBJECT
 public:
-    explicit ShareMenu(const QString& filePath, QWidget* parent = nullptr);
+    ShareMenu(const QString& filePath, DocumentActions* actions, QWidget* parent = nullptr);
 
     const QString& filePath() const { return filePath_; }
     QAction* emailAction() const { return email_; }
@@ -50,6 +53,7 @@ signals:
 
 private:
     QString filePath_;
+    QPointer<DocumentActions> actions_;
     QAction* email_ = nullptr;
     QAction* copy_ = nullptr;
     QAction* reveal_ = nullptr;

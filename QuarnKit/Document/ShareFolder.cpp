@@ -125,35 +125,47 @@ QString ShareFolder::writeCopy(const QByteArray& bytes, const QString& baseName)
     return file;
 }
 
-QString ShareFolder::mailableFile(const QString& path) const
+QString ShareFolder::writeMailCopy(const QByteArray& bytes, const QString& baseName) const
 {
-    const QString resolved = QFileInfo(path).canonicalFilePath();
-    if (resolved.isEmpty()) throw ShareError(QObject::tr("The file “%1” can't be found.").arg(path));
-    if (mailReadsAsOneFile(resolved)) return path;
-    QFile original(resolved);
-    if (!original.open(QIODevice::ReadOnly))
-        throw ShareError(QObject::tr("The file “%1” couldn't be read: %2.").arg(path, original.errorString()));
-    const QByteArray bytes = original.readAll();
-    if (original.error() != QFileDevice::NoError)
-        throw ShareError(QObject::tr("The file “%1” couldn't be read: %2.").arg(path, original.errorString()));
-    QString name = baseName(resolved);
-    for (QChar& c : name) {
-        if (c == u'\'') c = QChar(0x2019);
-        else if (c == u',') c = QChar(0x201A);
-        else if (c.category() == QChar::Other_Control) c = u' ';
+    const QString copy = writeCopy(bytes, plainName(baseName));
+    // The share folder is named from $XDG_RUNTIME_DIR or $TMPDIR, and
+    // xdg-email hands on the path with its links resolved.
+    for (const QString& handed : {copy, QFileInfo(copy).canonicalFilePath()}) {
+        if (std::any_of(handed.begin(), handed.end(), [](QChar c) {
+                return c == u'\'' || c == u',' || c == u'\\' || c == u'%' || c.category() == QChar::Other_Control;
+            }))
+            throw ShareError(QObject::tr("The mail program can't be handed a file in “%1”: its path holds a quote, a "
+                                         "comma, a backslash or a percent sign. Copy still hands the PDF on.")
+                                 .arg(QFileInfo(handed).path()));
     }
-    const QString copy = writeCopy(bytes, name);
-    if (!mailReadsAsOneFile(copy))
-        throw ShareError(
-            QObject::tr("The mail program can't be handed a file in “%1”: its name holds a quote or a comma.")
-                .arg(QFileInfo(copy).path()));
     return copy;
 }
 
-bool ShareFolder::mailReadsAsOneFile(const QString& resolvedPath)
+QString ShareFolder::plainName(const QString& name)
 {
-    return std::none_of(resolvedPath.begin(), resolvedPath.end(),
-                        [](QChar c) { return c == u'\'' || c == u',' || c.category() == QChar::Other_Control; });
+    // Nicer look-alikes for the two the mail road splits at; ASCII's other
+    // punctuation has its full-width forms.
+    const auto lookAlike = [](char32_t c) -> char32_t {
+        if (c == U'\'') return U'\u2019';
+        if (c == U',') return U'\u201A';
+        if (c > 0x20 && c < 0x7F) return c - 0x21 + 0xFF01;
+        return 0;
+    };
+    const auto kept = [](char32_t c) {
+        return QChar::isLetterOrNumber(c) || QChar::isMark(c) || c == U'.' || c == U'-' || c == U'_' || c == U'\u2019'
+               || c == U'\u201A' || (c >= 0xFF01 && c <= 0xFF5E);
+    };
+    QString plain;
+    for (const char32_t c : name.normalized(QString::NormalizationForm_C).toUcs4()) {
+        const char32_t made = kept(c) ? c : QChar::isSpace(c) ? U' ' : lookAlike(c) ? lookAlike(c) : U'_';
+        if (made == U' ' && (plain.isEmpty() || plain.endsWith(u' '))) continue;
+        // Within a file name's 255 bytes, ".pdf" beside it.
+        const QString next = QString::fromUcs4(&made, 1);
+        if ((plain + next).toUtf8().size() > 240) break;
+        plain += next;
+    }
+    plain = plain.trimmed();
+    return plain.isEmpty() ? QStringLiteral("Untitled") : plain;
 }
 
 QString ShareFolder::baseName(const QString& path)

@@ -49,16 +49,16 @@ public:
     // throws ShareError.
     QString writeCopy(const QByteArray& bytes, const QString& baseName) const;
 
-    // The file a mail program is handed for the file at `path`: the file
-    // itself, or, where the mail program would read its name as more than one
-    // file (mailReadsAsOneFile), a copy written here under a name of
-    // look-alikes. Reads and writes the disk; throws ShareError.
-    QString mailableFile(const QString& path) const;
-    // Whether a mail program handed `resolvedPath` by xdg-email reads it as
-    // this one file: xdg-email resolves links, and may put the path between
-    // single quotes of a list of fields (Thunderbird's), where a quote starts
-    // another field and a comma another attachment.
-    static bool mailReadsAsOneFile(const QString& resolvedPath);
+    // Writes `bytes` as writeCopy does, under plainName(baseName), for a mail
+    // program: xdg-email hands Thunderbird the path between single quotes of
+    // a list of fields, decoding backslash sequences, where a quote starts
+    // another field and a comma another attachment. Throws ShareError, also
+    // when the share folder's own path holds such a character.
+    QString writeMailCopy(const QByteArray& bytes, const QString& baseName) const;
+    // `name` of letters, digits, spaces, '.', '-' and '_' alone: a quote, a
+    // comma and the rest of ASCII's punctuation become look-alikes, anything
+    // else '_'; runs of spaces one space (the mail road joins words so).
+    static QString plainName(const QString& name);
 
     // The name a copy of the file at `path` is given: the file name without
     // its extension, trimmed; "Untitled" without a path or name.

@@ -458,7 +458,7 @@ int WorkFolder::makeFolder(int in, const std::string& name)
     platform::FileDescriptor held(::openat(in, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (held.fd < 0 || ::fstat(held.fd, &st) != 0) throw FileSystemError(errno, "open " + name);
-    made_.push_back({in, name, platform::FileIdentity::of(st), true});
+    made_.push_back({in, name, platform::FileIdentity::of(st), true, held.fd});
     held_.push_back(std::move(held));
     return held_.back().fd;
 }
@@ -477,8 +477,29 @@ void WorkFolder::writeNewFile(int in, const std::string& name, const QByteArray&
                                        saveFailureReason(FileSystemError(error, "write " + name)));
 }
 
+void WorkFolder::takeGroupOf(int to, int folder)
+{
+    // Made in the private work folder, they have the user's group, and a team
+    // member could not open pages the umask keeps from others. Given here,
+    // where only the user reaches them, through the descriptors they were
+    // made with. A group the user is no member of cannot be given: they stay
+    // the user's, and the folder takes no setgid bit for a group not the team's.
+    struct stat there {};
+    if (::fstat(to, &there) != 0 || !(there.st_mode & S_ISGID)) return;
+    for (const Made& made : made_)
+        if (made.in == folder && !made.folder)
+            ::fchownat(folder, made.name.c_str(), uid_t(-1), there.st_gid, AT_SYMLINK_NOFOLLOW);
+    const platform::FileDescriptor self(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat own {};
+    if (self.fd >= 0 && ::fchown(self.fd, uid_t(-1), there.st_gid) == 0 && ::fstat(self.fd, &own) == 0)
+        ::fchmod(self.fd, (own.st_mode & 07777) | S_ISGID);
+}
+
 int WorkFolder::moveOut(int in, const std::string& name, int to, const std::string& newName)
 {
+    const auto made =
+        std::find_if(made_.begin(), made_.end(), [&](const Made& m) { return m.in == in && m.name == name; });
+    if (made != made_.end() && made->folder) takeGroupOf(to, made->held);
     const bool exclusive = !platform::writeSeams().noExclusiveRename;
     if (exclusive && ::renameat2(in, name.c_str(), to, newName.c_str(), RENAME_NOREPLACE) == 0) {
         // All it made went with it: the user's now.

@@ -163,9 +163,11 @@ public:
     void writeNewFile(int in, const std::string& name, const QByteArray& bytes);
     // Moves the folder `name` made in `in` to `to`'s `newName`, where there is
     // nothing (renameat2 RENAME_NOREPLACE); 0 or the errno. Moved, it and
-    // what it holds are no longer removed. Where the file system cannot
-    // rename so, `newName` is taken by a new folder, and `name` is renamed
-    // onto it.
+    // what it holds are no longer removed. It and its files take first what
+    // being made in `to` would have given them: in a setgid folder (a
+    // team's), its group, and the folder the setgid bit. Where the file
+    // system cannot rename so, `newName` is taken by a new folder, and `name`
+    // is renamed onto it.
     int moveOut(int in, const std::string& name, int to, const std::string& newName);
     // Removes what it made; false when its name no longer led to it, so that
     // it stays, empty, wherever it is now. At most once (the destructor then does nothing).
@@ -173,11 +175,13 @@ public:
 
 private:
     int moveInto(int in, const std::string& name, int to, const std::string& newName);
+    void takeGroupOf(int to, int folder);
     struct Made {
         int in; // the folder it was made in, held below
         std::string name;
         platform::FileIdentity identity;
         bool folder;
+        int held = -1; // a folder's own, held below
     };
     platform::FileDescriptor parent_;
     std::string name_;

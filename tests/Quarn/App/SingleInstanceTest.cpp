@@ -1,4 +1,5 @@
 #include "Quarn/App/SingleInstance.h"
+#include "support/OtherUsers.h"
 
 #include <gtest/gtest.h>
 
@@ -162,4 +163,25 @@ TEST(SingleInstance, AMissingFolderIsMadePrivate)
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     SingleInstance second(folder, "test");
     EXPECT_FALSE(second.claim());
+}
+
+TEST(SingleInstance, TheUsersOwnLinkForTheCacheKeepsTheHandOver)
+{
+    // ~/.cache on another disk and no runtime folder: the user's own link is
+    // the user's, as the base folders' rule says. Root's is followed anyway.
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "runs as nobody, which needs root";
+    QTemporaryDir dir("/tmp/home-XXXXXX");
+    ASSERT_EQ(::chown(QFile::encodeName(dir.path()).constData(), testsupport::kUser, testsupport::kUser), 0);
+    EXPECT_TRUE(testsupport::asUser(testsupport::kUser, [&] {
+        ASSERT_TRUE(QDir(dir.path()).mkpath("home") && QDir(dir.path()).mkpath("disk/cache"));
+        ASSERT_TRUE(QFile::link(dir.filePath("disk/cache"), dir.filePath("home/.cache")));
+        qputenv("HOME", QFile::encodeName(dir.filePath("home")));
+        qunsetenv("XDG_RUNTIME_DIR");
+        qunsetenv("XDG_CACHE_HOME");
+        SingleInstance first;
+        SingleInstance second;
+        EXPECT_EQ(first.socketPath(), dir.filePath("disk/cache/ravlen/instance/ravlen.socket"));
+        EXPECT_TRUE(first.claim());
+        EXPECT_FALSE(second.claim());
+    }));
 }

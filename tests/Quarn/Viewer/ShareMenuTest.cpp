@@ -1,4 +1,7 @@
 #include "Quarn/Viewer/ShareMenu.h"
+#include "Quarn/App/ViewerScreenHarness.h"
+#include "Quarn/Design/ChromeButtons.h"
+#include "Quarn/Viewer/ToolbarItems.h"
 #include "support/TestSupport.h"
 #include "support/UrlCatcher.h"
 
@@ -15,6 +18,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -84,22 +88,10 @@ TEST(ShareMenu, OffersEmailCopyAndShowInFolder)
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Shared copy.pdf");
     touch(path);
-    ShareMenu menu(path);
+    ShareMenu menu(path, nullptr);
     EXPECT_EQ(menu.emailAction()->text(), "Email…");
     EXPECT_EQ(menu.copyAction()->text(), "Copy");
     EXPECT_EQ(menu.revealAction()->text(), "Show in Folder");
-
-    QString program;
-    QStringList arguments;
-    menu.launch = [&](const QString& p, const QStringList& a) {
-        program = p;
-        arguments = a;
-        return true;
-    };
-    menu.emailAction()->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return !program.isEmpty(); }));
-    EXPECT_EQ(program, "xdg-email");
-    EXPECT_EQ(arguments, QStringList({"--attach", path}));
 
     menu.copyAction()->trigger();
     const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
@@ -114,40 +106,47 @@ TEST(ShareMenu, OffersEmailCopyAndShowInFolder)
     EXPECT_EQ(revealed, path);
 }
 
-TEST(ShareMenu, AMailProgramThatDoesNotStartIsReported)
+// Email hands the mail program Share's own copy of the open document under a
+// plain name: never the file at its path, here replaced after opening by a
+// link to another of the user's files (as a team folder's owner could), nor
+// a name xdg-email's road to Thunderbird reads as more than one file.
+TEST(ShareMenu, TheMailProgramIsHandedShareOwnCopyOfTheDocument)
 {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("x.pdf");
-    touch(path);
-    ShareMenu menu(path);
-    menu.launch = [](const QString&, const QStringList&) { return false; };
-    QString failure;
-    QObject::connect(&menu, &ShareMenu::failed, [&](const QString& description) { failure = description; });
-    menu.emailAction()->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return !failure.isEmpty(); }));
-    EXPECT_EQ(failure, "The mail program could not be started (xdg-email).");
-}
-
-TEST(ShareMenu, TheMailProgramIsHandedOneFileWhateverItsName)
-{
-    // xdg-email hands Thunderbird the path between single quotes, where a
-    // quote starts a field and a comma another attachment.
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("Bob's notes, final.pdf");
-    testsupport::writeFile(path, "%PDF-1.4 Bob's bytes");
-    ShareMenu menu(path);
-    QStringList arguments;
-    menu.launch = [&](const QString&, const QStringList& a) {
-        arguments = a;
-        return true;
-    };
-    menu.emailAction()->trigger();
-    ASSERT_TRUE(testsupport::waitFor([&] { return !arguments.isEmpty(); }));
-    ASSERT_EQ(arguments.size(), 2);
-    EXPECT_EQ(arguments.at(1).count(u'\''), 0) << arguments.at(1).toStdString();
-    EXPECT_EQ(arguments.at(1).count(u','), 0) << arguments.at(1).toStdString();
-    EXPECT_TRUE(arguments.at(1).endsWith(u"/Bob’s notes‚ final.pdf")) << arguments.at(1).toStdString();
-    EXPECT_EQ(testsupport::readFile(arguments.at(1)), "%PDF-1.4 Bob's bytes");
+    QTemporaryDir dir;
+    const QString record = dir.filePath("handed");
+    testsupport::writeFile(dir.filePath("bin/xdg-email"),
+                           "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record.toUtf8() + "'\n",
+                           QFile::ReadOwner | QFile::ExeOwner);
+    const QString mine = testsupport::writeFile(dir, "private.pdf", testsupport::makeTextPdf(1, "Private words"));
+    const QByteArray path = qgetenv("PATH");
+    viewertest::Settings settings;
+    qputenv("PATH", QFile::encodeName(dir.filePath("bin")) + ':' + path);
+    for (const QString name : {"Bob's notes.pdf", "notes, final.pdf", "a\\x27,\\x2fetc\\x2fpasswd.pdf"}) {
+        SCOPED_TRACE(name.toStdString());
+        const QString file = testsupport::writeFile(dir, name, testsupport::makeTextPdf(1, "Team words"));
+        auto document = quarnkit::QuarnDocument::open(file);
+        auto screen = viewertest::showScreen(document.get(), file, settings);
+        ASSERT_TRUE(QFile::remove(file) && QFile::link(mine, file));
+        QWidget* share = screen->findChild<DocumentToolbarItems*>()->shareButton();
+        QTest::mouseClick(screen->windowHandle(), Qt::LeftButton, {},
+                          share->mapTo(screen.get(), share->rect().center()));
+        ShareMenu* menu = nullptr;
+        ASSERT_TRUE(
+            testsupport::waitFor([&] { return (menu = qobject_cast<ShareMenu*>(QApplication::activePopupWidget())); }));
+        menu->setActiveAction(menu->emailAction());
+        QTest::keyClick(menu, Qt::Key_Return);
+        QMessageBox* alert = nullptr;
+        ASSERT_TRUE(testsupport::waitFor(
+            [&] { return QFileInfo(record).size() > 0 || (alert = screen->findChild<QMessageBox*>()); }));
+        ASSERT_FALSE(alert) << alert->informativeText().toStdString();
+        const QStringList handed = QString::fromUtf8(testsupport::readFile(record)).split(u'\n', Qt::SkipEmptyParts);
+        QFile::remove(record);
+        ASSERT_EQ(handed.size(), 2);
+        EXPECT_TRUE(handed.at(1).startsWith(ShareFolder().path() + '/')) << handed.at(1).toStdString();
+        for (const QChar c : {u'\'', u',', u'\\', u'%'}) EXPECT_FALSE(handed.at(1).contains(c));
+        EXPECT_TRUE(testsupport::runProgram("pdftotext", {handed.at(1), "-"}).contains("Team words"));
+    }
+    qputenv("PATH", path);
 }
 
 TEST(ShareMenu, ShowInFolderWithNothingToShowTheFolderSaysWhyOverTheWindow)
@@ -179,7 +178,7 @@ TEST(ShareMenu, ShowInFolderWithNothingToShowTheFolderSaysWhyOverTheWindow)
         QWidget window;
         window.show();
         // The menu under the window's Share button closes as its item is chosen.
-        auto* menu = new ShareMenu(path, new QWidget(&window));
+        auto* menu = new ShareMenu(path, nullptr, new QWidget(&window));
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->revealAction()->trigger();
         menu->close();

@@ -148,3 +148,20 @@ TEST(ShareFolder, CopiesAreNamedAfterTheFile)
     EXPECT_EQ(ShareFolder::baseName(""), "Untitled");
     EXPECT_EQ(ShareFolder::baseName("/home/u/.pdf"), "Untitled");
 }
+
+TEST(ShareFolder, AMailedCopyHasAPlainName)
+{
+    // Only what xdg-email's road to Thunderbird reads as itself stays.
+    const std::pair<QString, QString> cases[] = {
+        {"Annual report 2024_v2.final-draft", "Annual report 2024_v2.final-draft"},
+        {"Bob's notes, final", "Bob’s notes‚ final"},
+        {"a\\x27,\\x2fetc\\x2fpasswd", "a＼x27‚＼x2fetc＼x2fpasswd"},
+        {"100% (sure)!", "100％ （sure）！"},
+        {"tab\tnew\nline  two", "tab new line two"},
+        {"Zürich 東京 Ze\u0301ro", "Zürich 東京 Zéro"},
+        {"smile 😀 \u202Egnp.exe", "smile _ _gnp.exe"},
+        {"\t", "Untitled"},
+        {QString(300, u'é'), QString(120, u'é')},
+    };
+    for (const auto& [name, plain] : cases) EXPECT_EQ(ShareFolder::plainName(name), plain) << name.toStdString();
+}

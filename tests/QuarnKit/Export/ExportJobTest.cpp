@@ -15,6 +15,7 @@
 
 #include "QuarnKit/Export/ExportTestSupport.h"
 #include "support/ExportSupport.h"
+#include "support/OtherUsers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -309,6 +310,43 @@ TEST(ExportJob, PagesAsImagesWhereRenamesTakeNoFlag)
             EXPECT_FALSE(now.st_ino == theirs.st_ino && now.st_dev == theirs.st_dev);
         }
     }
+}
+
+// Pages as images into a team's setgid folder take what a folder made there
+// takes: the pages' folder its group and setgid bit, each page its group. A
+// user who is no member of the group, and so may not give it, still gets them.
+TEST(ExportJob, PagesAsImagesInASetgidFolderTakeItsGroup)
+{
+    if (!testsupport::canBecomeOtherUsers()) GTEST_SKIP() << "a folder of another group needs root to make";
+    const auto statOf = [](const QString& path) {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st;
+    };
+    const auto team = [](const QTemporaryDir& dir, gid_t group, mode_t mode) {
+        const QByteArray native = QFile::encodeName(dir.path());
+        return ::chown(native.constData(), uid_t(-1), group) == 0 && ::chmod(native.constData(), mode) == 0;
+    };
+    const auto exportInto = [](const QTemporaryDir& dir) {
+        return testsupport::exportTo(settingsFor(ExportFormat::png, {0, 1}), textDocument(2), dir.path(), {}).path;
+    };
+    // On the private folder's volume, where the pages' folder is made in it.
+    QTemporaryDir dir(ShareFolder().privateRoot() + "/team-XXXXXX");
+    ASSERT_TRUE(team(dir, 4343, 02770));
+    const QString pages = exportInto(dir);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("usual"));
+    EXPECT_EQ(statOf(pages).st_gid, statOf(dir.filePath("usual")).st_gid);
+    EXPECT_EQ(statOf(pages).st_mode, statOf(dir.filePath("usual")).st_mode);
+    for (const QString& page : entries(pages)) EXPECT_EQ(statOf(pages + '/' + page).st_gid, 4343u);
+
+    QTemporaryDir shared("/tmp/team-XXXXXX"), temporary("/tmp/tmp-XXXXXX");
+    ASSERT_TRUE(team(shared, testsupport::kOtherUser, 02777));
+    ASSERT_EQ(::chown(QFile::encodeName(temporary.path()).constData(), testsupport::kUser, gid_t(-1)), 0);
+    EXPECT_TRUE(testsupport::asUser(testsupport::kUser, [&] {
+        qunsetenv("XDG_RUNTIME_DIR"); // the private folder on /tmp's volume too
+        qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+        EXPECT_EQ(entries(exportInto(shared)).size(), 2);
+    }));
 }
 
 TEST(ExportJob, PngPagesHoldMutoolsPixelsInNoMoreBytes)
