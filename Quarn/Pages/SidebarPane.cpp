@@ -13,9 +13,11 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -206,6 +208,7 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
             filledIn_ = true;
             showTab();
         });
+        connect(&PagesModel::of(*model_), &PagesModel::sidebarKeysRequested, this, &SidebarPane::giveListTheKeys);
     }
 }
 
@@ -219,6 +222,17 @@ void SidebarPane::setDocument(quarnkit::QuarnDocument* document)
     if (document == document_) return;
     document_ = document;
     if (filledIn_) showTab();
+}
+
+void SidebarPane::giveListTheKeys()
+{
+    fillIn();
+    // Once the list shown has laid out its rows (an outline reads its entries as it shows).
+    QTimer::singleShot(0, this, [this] {
+        if (!content_ || !isVisible()) return;
+        for (QAbstractItemView* list : content_->findChildren<QAbstractItemView*>())
+            if (list->isVisible() && list->focusPolicy() != Qt::NoFocus) return list->setFocus(Qt::ShortcutFocusReason);
+    });
 }
 
 void SidebarPane::showTab()
