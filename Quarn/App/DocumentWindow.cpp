@@ -43,6 +43,16 @@ using quarnkit::QuarnDocument;
 using quarnkit::ShortcutCommand;
 namespace Keys = quarnkit::KeyboardShortcuts;
 
+namespace {
+
+// The name Save As writes to: the one chosen, ".pdf" added when it has none.
+QString withPdfSuffix(const QString& path)
+{
+    return QFileInfo(path).suffix().toLower() == QLatin1String("pdf") ? path : path + QStringLiteral(".pdf");
+}
+
+} // namespace
+
 DocumentWindow::DocumentWindow(std::unique_ptr<QuarnDocument> document, const QString& filePath,
                                DocumentController& controller)
     : controller_(controller), document_(std::move(document)), saver_(new quarnkit::DocumentSaver(this)),
@@ -336,7 +346,9 @@ bool DocumentWindow::save()
     return false;
 }
 
-bool DocumentWindow::saveAs(const QString& path)
+bool DocumentWindow::saveAs(const QString& path) { return saveAs(path, nullptr); }
+
+bool DocumentWindow::saveAs(const QString& path, bool* declined)
 {
     if (isSaving()) return false;
     commitPendingTyping();
@@ -347,7 +359,10 @@ bool DocumentWindow::saveAs(const QString& path)
         file = quarnkit::chooseFile(path, [&](const QString& shown, const QString& leadsTo) {
             return controller_.confirmReplace && controller_.confirmReplace(*this, shown, leadsTo);
         });
-        if (!file) return false;
+        if (!file) {
+            if (declined) *declined = true;
+            return false;
+        }
     } catch (const DocumentError& error) {
         // A name saving does not write through is refused, saying why.
         return refuseSave(tr("The document “%1” could not be saved.").arg(name), error) == Written::elsewhere
@@ -368,18 +383,27 @@ bool DocumentWindow::saveAsWithPanel() { return saveAsWithPanel(QString()); }
 bool DocumentWindow::saveAsWithPanel(const QString& refused)
 {
     // After a refusal the panel proposes a new name, never the file refused.
-    const QString start = !refused.isEmpty()    ? newNameBeside(refused)
-                          : filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf"
-                                                : filePath_;
-    if (!controller_.chooseSaveAsPath) return false;
-    const QString path = controller_.chooseSaveAsPath(*this, start);
-    if (path.isEmpty()) return false; // a cancel is never reported
-    return saveAsChosen(path);
+    QString proposed = !refused.isEmpty()    ? newNameBeside(refused)
+                       : filePath_.isEmpty() ? QDir::homePath() + "/" + displayName() + ".pdf"
+                                             : filePath_;
+    for (;;) {
+        if (!controller_.chooseSaveAsPath) return false;
+        const QString path = controller_.chooseSaveAsPath(*this, proposed);
+        if (path.isEmpty()) return false; // a cancel is never reported
+        bool declined = false;
+        const bool saved = saveAsChosen(path, &declined);
+        // Not replacing the file there goes back to the panel on the name
+        // chosen, as the desktop's own panels do; Cancel there ends Save As.
+        if (!declined) return saved;
+        proposed = withPdfSuffix(path);
+    }
 }
 
-bool DocumentWindow::saveAsChosen(QString path)
+bool DocumentWindow::saveAsChosen(QString path) { return saveAsChosen(std::move(path), nullptr); }
+
+bool DocumentWindow::saveAsChosen(QString path, bool* declined)
 {
-    if (QFileInfo(path).suffix().toLower() != QLatin1String("pdf")) path += QStringLiteral(".pdf");
+    path = withPdfSuffix(path);
     // Another window showing that file would be left behind with stale pages.
     if (DocumentWindow* other = controller_.windowFor(path); other && other != this) {
         const Written answer = refuseSave(tr("The document “%1” could not be saved.").arg(QFileInfo(path).fileName()),
@@ -387,7 +411,7 @@ bool DocumentWindow::saveAsChosen(QString path)
                                           quarnkit::saveRemedies(DocumentError::Code::fileWriteUnknown));
         return answer == Written::elsewhere && saveAsWithPanel(path);
     }
-    return saveAs(path);
+    return saveAs(path, declined);
 }
 
 bool DocumentWindow::revert()

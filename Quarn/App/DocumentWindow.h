@@ -127,6 +127,10 @@ private:
     Written refuseSave(const QString& text, const quarnkit::DocumentError& error);
     Written refuseSave(const QString& text, const QString& why, const quarnkit::SaveRemedies& remedies,
                        const std::function<void()>& tookSaveAs = {});
+    // saveAs and saveAsChosen, `declined` set when the user said not to
+    // replace the file at the name (the panel then opens again on it).
+    bool saveAs(const QString& path, bool* declined);
+    bool saveAsChosen(QString path, bool* declined);
 
     DocumentController& controller_;
     void commitPendingTyping();

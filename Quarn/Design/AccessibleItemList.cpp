@@ -117,9 +117,9 @@ private:
     std::map<int, QAccessible::Id> items_;
 };
 
-class ItemListAccessible : public QAccessibleWidget {
+class ItemListAccessible : public RowListAccessible {
 public:
-    explicit ItemListAccessible(QAbstractItemView* view) : QAccessibleWidget(view, QAccessible::List) {}
+    explicit ItemListAccessible(QAbstractItemView* view) : RowListAccessible(view) {}
 
     QAbstractItemView* view() const { return static_cast<QAbstractItemView*>(widget()); }
     int childCount() const override { return view()->model() ? view()->model()->rowCount() : 0; }
@@ -168,6 +168,13 @@ QAccessibleInterface* itemListAccessible(const QString&, QObject* object)
 void installItemLists() { QAccessible::installFactory(itemListAccessible); }
 
 } // namespace
+
+QAccessible::State RowListAccessible::state() const
+{
+    QAccessible::State state = QAccessibleWidget::state();
+    if (const QAccessibleInterface* row = focusChild(); row && row->state().focused) state.focused = false;
+    return state;
+}
 
 // Every combo box's list is one from the start, whoever makes it.
 Q_COREAPP_STARTUP_FUNCTION(installItemLists)

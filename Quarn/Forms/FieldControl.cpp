@@ -1,5 +1,7 @@
 #include "Quarn/Forms/FieldControl.h"
 
+#include "Quarn/Design/AccessibleItemList.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QKeyEvent>
@@ -69,9 +71,9 @@ private:
 // The field as a reader meets it: a check box, a radio button, a pop-up of
 // options or a list of them, named by the field, whose one action is
 // Space's.
-class FieldAccessible : public QAccessibleWidget {
+class FieldAccessible : public RowListAccessible {
 public:
-    explicit FieldAccessible(FieldControl* control) : QAccessibleWidget(control, roleOf(control->field())) {}
+    explicit FieldAccessible(FieldControl* control) : RowListAccessible(control, roleOf(control->field())) {}
     ~FieldAccessible() override
     {
         for (const QAccessible::Id id : std::as_const(options_)) QAccessible::deleteAccessibleInterface(id);
@@ -110,7 +112,7 @@ public:
     }
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleWidget::state();
+        QAccessible::State state = RowListAccessible::state();
         if (control()->field().kind != Kind::choice) {
             state.checkable = true;
             state.checked = control()->field().state != 0;

@@ -1,5 +1,6 @@
 #include "Quarn/History/LibraryAccessibility.h"
 
+#include "Quarn/Design/AccessibleItemList.h"
 #include "Quarn/History/LibraryList.h"
 
 #include <QAccessibleWidget>
@@ -115,9 +116,9 @@ private:
 };
 
 // The list: its rows are its children.
-class ListAccessible : public QAccessibleWidget {
+class ListAccessible : public RowListAccessible {
 public:
-    explicit ListAccessible(LibraryList* list) : QAccessibleWidget(list, QAccessible::List) {}
+    explicit ListAccessible(LibraryList* list) : RowListAccessible(list) {}
 
     LibraryList* list() const { return static_cast<LibraryList*>(widget()); }
     int childCount() const override { return list()->model()->rowCount(); }

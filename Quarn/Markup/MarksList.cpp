@@ -2,6 +2,7 @@
 #include "QuarnKit/Shell/DroppableWork.h"
 #include "Quarn/Markup/MarkupModel.h"
 
+#include "Quarn/Design/AccessibleItemList.h"
 #include "Quarn/Design/AccessiblePopover.h"
 #include "Quarn/Design/AccessibleRoles.h"
 #include "Quarn/Design/Appearance.h"
@@ -418,9 +419,9 @@ private:
 
 // The list itself: its rows in the order shown, and no column header (Qt's
 // own tree lists its hidden header as a column named "1").
-class MarkTreeAccessible : public QAccessibleWidget {
+class MarkTreeAccessible : public RowListAccessible {
 public:
-    explicit MarkTreeAccessible(QTreeWidget* tree) : QAccessibleWidget(tree, QAccessible::List) {}
+    explicit MarkTreeAccessible(QTreeWidget* tree) : RowListAccessible(tree) {}
     ~MarkTreeAccessible() override
     {
         for (const auto& entry : rows_) QAccessible::deleteAccessibleInterface(entry.second);

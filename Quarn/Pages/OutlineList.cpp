@@ -1,6 +1,7 @@
 #include "Quarn/Pages/OutlineList.h"
 #include "Quarn/Pages/PagesModel.h"
 
+#include "Quarn/Design/AccessibleItemList.h"
 #include "Quarn/Design/Appearance.h"
 #include "Quarn/Design/Symbols.h"
 #include "Quarn/Pages/SidebarPane.h"
@@ -384,9 +385,12 @@ public:
             state.invalid = true;
             return state;
         }
-        state.selected = list_->highlight() == path_;
+        // The row the keys are on is the chosen one while the list has them,
+        // as in a list whose selection follows the keys; else the current page's.
+        const bool keys = list_->view()->hasFocus();
+        state.selected = (keys ? list_->keyRow() : list_->highlight()) == path_;
         state.focusable = true;
-        state.focused = list_->view()->hasFocus() && list_->keyRow() == path_;
+        state.focused = keys && list_->keyRow() == path_;
         if (!r->entry.children.empty()) {
             state.expandable = true;
             state.expanded = list_->expanded().count(path_) > 0;
@@ -441,9 +445,9 @@ private:
     OutlinePath path_;
 };
 
-class OutlineViewAccessible : public QAccessibleWidget {
+class OutlineViewAccessible : public RowListAccessible {
 public:
-    OutlineViewAccessible(QWidget* view, OutlineList* list) : QAccessibleWidget(view, QAccessible::Tree), list_(list) {}
+    OutlineViewAccessible(QWidget* view, OutlineList* list) : RowListAccessible(view, QAccessible::Tree), list_(list) {}
     ~OutlineViewAccessible() override
     {
         for (const auto& entry : rows_) QAccessible::deleteAccessibleInterface(entry.second);

@@ -87,7 +87,7 @@ void PageCommands::addSidebarToggles(QuarnCommands& commands)
         toggle->setShortcuts(Keys::keys(keys[i]));
         // Choosing the tab already on leaves the sidebar shown.
         connect(toggle, &QAction::triggered, this, [this, tab] {
-            if (viewer_) PagesModel::of(*viewer_).showSidebarTab(tab);
+            if (viewer_) PagesModel::of(*viewer_).chooseSidebarTab(tab);
             refresh();
         });
         view->insertAction(before, toggle);

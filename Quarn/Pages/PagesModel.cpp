@@ -184,6 +184,12 @@ void PagesModel::showSidebarTab(quarnkit::SidebarTab tab)
     setSidebar(true);
 }
 
+void PagesModel::chooseSidebarTab(quarnkit::SidebarTab tab)
+{
+    showSidebarTab(tab);
+    emit sidebarKeysRequested();
+}
+
 void PagesModel::goToPageFromSidebar(int index)
 {
     const quarnkit::QuarnDocument* doc = document();

@@ -48,6 +48,8 @@ public:
     void setSidebarTab(quarnkit::SidebarTab tab);
     // Shows the sidebar with the document (not a library panel) on that tab.
     void showSidebarTab(quarnkit::SidebarTab tab);
+    // The View menu's: as showSidebarTab, and the tab's list takes the keys.
+    void chooseSidebarTab(quarnkit::SidebarTab tab);
     // What the side column shows: the document sidebar or a library panel;
     // starts as last chosen, and every choice is saved.
     LibraryPanel libraryPanel() const { return libraryPanel_; }
@@ -116,6 +118,8 @@ public:
 signals:
     void sidebarChanged(bool shown);
     void sidebarTabChanged(quarnkit::SidebarTab tab);
+    // Asked of the sidebar shown: the list of its tab takes the keys.
+    void sidebarKeysRequested();
     void libraryPanelChanged(LibraryPanel panel);
     void libraryFocusRequestChanged(std::optional<LibraryPanel> panel);
     void selectedPagesChanged(const std::set<int>& pages);

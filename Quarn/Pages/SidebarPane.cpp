@@ -13,9 +13,13 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Shell/Design.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QPointer>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -206,6 +210,7 @@ SidebarPane::SidebarPane(ViewerModel* model, quarnkit::QuarnDocument* document, 
             filledIn_ = true;
             showTab();
         });
+        connect(&PagesModel::of(*model_), &PagesModel::sidebarKeysRequested, this, &SidebarPane::giveListTheKeys);
     }
 }
 
@@ -219,6 +224,51 @@ void SidebarPane::setDocument(quarnkit::QuarnDocument* document)
     if (document == document_) return;
     document_ = document;
     if (filledIn_) showTab();
+}
+
+namespace {
+
+// Gives `list` the keys as it shows (its rows read on a worker come in),
+// unless the keys moved meanwhile from where they were asked for, or the
+// list turned out to have no rows (`empty` showed instead).
+class KeysOnShow : public QObject {
+public:
+    KeysOnShow(QAbstractItemView* list, QWidget* empty, QWidget* from) : QObject(list), from_(from)
+    {
+        list->installEventFilter(this);
+        if (empty) empty->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Show) return false;
+        auto* list = qobject_cast<QAbstractItemView*>(watched);
+        if (list && QApplication::focusWidget() == from_ && list->isVisible()) list->setFocus(Qt::ShortcutFocusReason);
+        deleteLater();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> from_;
+};
+
+} // namespace
+
+void SidebarPane::giveListTheKeys()
+{
+    fillIn();
+    // Once the list shown has laid out its rows (an outline reads its entries as it shows).
+    QTimer::singleShot(0, this, [this] {
+        if (!content_ || !isVisible()) return;
+        const QList<QAbstractItemView*> lists = content_->findChildren<QAbstractItemView*>();
+        for (QAbstractItemView* list : lists)
+            if (list->isVisible() && list->focusPolicy() != Qt::NoFocus) return list->setFocus(Qt::ShortcutFocusReason);
+        // A list whose rows are still being read takes them as it shows.
+        for (QAbstractItemView* list : lists)
+            if (list->focusPolicy() != Qt::NoFocus && !list->isVisible() && list->parentWidget() == content_)
+                new KeysOnShow(list, content_->findChild<SidebarEmptyState*>(), QApplication::focusWidget());
+    });
 }
 
 void SidebarPane::showTab()

@@ -84,6 +84,8 @@ public:
 
 private:
     void showTab();
+    // The list of the tab shown (none while it has no rows) takes the keys.
+    void giveListTheKeys();
 
     QPointer<ViewerModel> model_;
     QPointer<quarnkit::QuarnDocument> document_;

@@ -7,17 +7,21 @@
 #include "QuarnKit/Document/DocumentPages.h"
 #include "QuarnKit/Viewer/PrintLayout.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QPushButton>
 #include <QPointer>
 #include <QPrinter>
 #include <QProcess>
@@ -166,6 +170,32 @@ void confirmFile(QPrintDialog& dialog, const QString& path, std::optional<quarnk
                  .arg(QFileInfo(path).fileName(), problem));
 }
 
+// Return in the file field prints, as the default button drawn says, also
+// while the field's list of names completing it is open with none of them
+// chosen: that list would take the key, close, and print nothing.
+class ReturnPrints : public QObject {
+public:
+    ReturnPrints(QAbstractItemView* names, QAbstractButton* print) : QObject(names), names_(names), print_(print)
+    {
+        names->installEventFilter(this); // after the completer's: heard first
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || names_->currentIndex().isValid()) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+        names_->hide();
+        if (print_) print_->click();
+        return true;
+    }
+
+private:
+    QAbstractItemView* names_;
+    QPointer<QAbstractButton> print_;
+};
+
 // Qt's print dialog opens the file typed for Print to File itself when Print
 // is clicked (to append, on the UI thread, to see that it can be written): a
 // FIFO there holds the whole program until someone opens its other end, and
@@ -182,6 +212,8 @@ void keepFilesFromTheDialog(QPrintDialog& dialog, const std::shared_ptr<std::opt
         dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
         return;
     }
+    if (QCompleter* names = fileName->completer())
+        new ReturnPrints(names->popup(), buttons->button(QDialogButtonBox::Ok));
     QObject::disconnect(buttons, &QDialogButtonBox::accepted, &dialog, nullptr);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&dialog, fileName, chosen] {
         chosen->reset();

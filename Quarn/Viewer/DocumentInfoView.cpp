@@ -368,6 +368,8 @@ void DocumentInfoPopover::present()
             at.setX(std::clamp(at.x(), area.left() + 4, std::max(area.left() + 4, area.right() - width() - 4)));
     }
     move(at);
+    // The first field takes the keys as it opens: what is typed goes in the title.
+    view_->field(DocumentInfoView::Field::title)->setFocus(Qt::PopupFocusReason);
     show();
 }
 

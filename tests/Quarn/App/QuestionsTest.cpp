@@ -69,9 +69,14 @@ TEST(Questions, EachTakesTheKeysReachesAReaderAndGivesThemBack)
     DocumentController* controller = nullptr;
     DocumentWindow* window = nullptr;
     QWidget* from = nullptr; // where the keys were as the question was asked
+    QStringList proposed;    // the names the Save As panel opened on; it is cancelled after the first
     const auto saveAs = [&](QString path) {
         return [&, path] {
-            controller->chooseSaveAsPath = [path](DocumentWindow&, const QString&) { return path; };
+            proposed.clear();
+            controller->chooseSaveAsPath = [&, path](DocumentWindow&, const QString& name) {
+                proposed << name;
+                return proposed.size() == 1 ? path : QString();
+            };
             press(Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_S);
         };
     };
@@ -97,7 +102,13 @@ TEST(Questions, EachTakesTheKeysReachesAReaderAndGivesThemBack)
          {Qt::Key_Escape},
          [&] { return !QFile::exists(dir.filePath("new.pdf")); },
          true},
-        {"already exists", saveAs(there), {Qt::Key_Escape}, kept},
+        // Not replaced, the panel opens again on the name.
+        {"already exists",
+         saveAs(there),
+         {Qt::Key_Escape},
+         [&] {
+             return kept() && proposed == QStringList{dir.filePath("doc.pdf"), there};
+         }},
         {"could not be saved", saveAs("/nonexistent folder/x.pdf"), {Qt::Key_Escape}, kept},
         {"already exists", exportOnto, {Qt::Key_Escape}, [&] { return kept() && window->findChild<ExportSheet*>(); }},
         {"already exists",

@@ -639,5 +639,6 @@ TEST(FormEditorTest, EachFieldReachesAReaderInItsRole)
         }
         EXPECT_EQ(options, row.options);
         EXPECT_EQ(node->focusChild(), row.role == QAccessible::List ? node->child(1) : nullptr);
+        EXPECT_EQ(node->state().focused, row.role != QAccessible::List); // a list's row, not the list too
     }
 }

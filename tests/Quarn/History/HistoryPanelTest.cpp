@@ -494,6 +494,7 @@ TEST(HistoryPanel, TheKeysReachAndOpenTheRows)
     ASSERT_TRUE(list->hasFocus());
     EXPECT_EQ(list->keyboardRow(), 1); // the first file, under its header
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(list)->child(1)->state().focused);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(list)->state().focused); // the row alone
 
     // Down past the last of Today, over the next header; End and Home; the ends stay.
     for (int i = 0; i < 20; ++i) QTest::keyClick(p.window(), Qt::Key_Down);

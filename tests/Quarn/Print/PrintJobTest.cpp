@@ -8,7 +8,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -17,6 +19,7 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -290,4 +293,29 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
             10000));
         madeNothing();
     }
+}
+
+// Return in the file field prints, as the default button drawn says, also
+// while the names completing what was typed are listed under it.
+TEST(Printing, ReturnInTheFileFieldPrints)
+{
+    QTemporaryDir dir;
+    testsupport::writeFile(dir, "printed.pdf.old", "old"); // offered as the name is typed
+    Window window;
+    quarn::printing::printDocument(*window.view());
+    QPointer<QPrintDialog> dialog = window.view()->findChild<QPrintDialog*>();
+    ASSERT_TRUE(dialog && testsupport::waitFor([&] { return QApplication::activeWindow() == dialog; }));
+    auto* printers = dialog->findChild<QComboBox*>(QStringLiteral("printers"));
+    auto* fileName = dialog->findChild<QLineEdit*>(QStringLiteral("filename"));
+    ASSERT_TRUE(printers && fileName && fileName->completer());
+    printers->setCurrentIndex(printers->count() - 1);                    // Print to File (PDF)
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_F, Qt::AltModifier); // "Output file"
+    ASSERT_TRUE(fileName->hasFocus());
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+    for (const QChar c : dir.filePath("printed.pdf")) QTest::keyClick(dialog->windowHandle(), c.toLatin1());
+    ASSERT_TRUE(testsupport::waitFor([&] { return fileName->completer()->popup()->isVisible(); }));
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+    EXPECT_TRUE(
+        testsupport::waitFor([&] { return testsupport::readFile(dir.filePath("printed.pdf")).startsWith("%PDF"); }));
+    EXPECT_TRUE(!dialog || !dialog->isVisible());
 }
