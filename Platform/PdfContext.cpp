@@ -577,7 +577,7 @@ void PageWork::throwIfStopped() const
 void throwIfFailed(const FzError& err, PdfErrorCode code)
 {
     if (err.code == 0) return;
-    throw PdfError(code, err.message[0] ? err.message : "PDF engine error");
+    throw PdfError(code, err.message[0] ? err.message : "PDF engine error", systemErrorOf(err));
 }
 
 } // namespace platform

@@ -4131,7 +4131,7 @@ void readBackWritten(PdfDocument::Impl& d, const pdf_write_options& opts, ByteSi
     } catch (const std::bad_alloc&) {
         // The check ran short of memory: no verdict on the copy.
         if (options.unverifiedAccepted) return;
-        throw PdfError(PdfErrorCode::unverifiedCopy, "the written file could not be read back: out of memory");
+        throw PdfError(PdfErrorCode::unverifiedCopy, "the written file could not be read back: out of memory", ENOMEM);
     }
 }
 
@@ -4379,7 +4379,8 @@ DocumentState documentState(pdf_document* doc, bool asStored)
     documentStateC(ctx, doc, asStored, state.objects.data(), int(state.objects.size()), &state.trailer, &err);
     if (err.code)
         throw PdfError(PdfErrorCode::unverifiedCopy,
-                       std::string("the document could not be read as it was written: ") + err.message);
+                       std::string("the document could not be read as it was written: ") + err.message,
+                       systemErrorOf(err));
     while (!state.objects.empty() && state.objects.back() == 0) state.objects.pop_back();
     return state;
 }
@@ -4413,7 +4414,7 @@ public:
         keepC(ctx, d.doc, entries_.data(), int(entries_.size()), &trailer_, &err);
         if (err.code)
             throw PdfError(PdfErrorCode::unverifiedCopy,
-                           std::string("the document could not be kept as it was: ") + err.message);
+                           std::string("the document could not be kept as it was: ") + err.message, systemErrorOf(err));
     }
     ~KeptDocument()
     {
@@ -4448,7 +4449,7 @@ public:
             // Short of memory, the check could not run; otherwise the write
             // left the document unreadable: it changed it.
             throw PdfError(memory ? PdfErrorCode::unverifiedCopy : PdfErrorCode::changedByWrite,
-                           why + "; it was read again as it was");
+                           why + "; it was read again as it was", memory ? ENOMEM : 0);
         }
         if (now == state_) return;
         bool putBack = !unrestorable;

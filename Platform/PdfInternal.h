@@ -17,6 +17,7 @@ extern "C" {
 #include "Platform/PdfPageIdentity.h"
 
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <cstdint>
 #include <cstring>
@@ -216,6 +217,9 @@ inline void captureError(fz_context* ctx, FzError* err)
 }
 
 // Throws a PdfError for a captured error; does nothing when there was none.
+// The errno a caught error stands for: ENOMEM where memory ran out, else 0.
+inline int systemErrorOf(const FzError& err) { return err.code == FZ_ERROR_MEMORY ? ENOMEM : 0; }
+
 void throwIfFailed(const FzError& err, PdfErrorCode code = PdfErrorCode::general);
 
 // The page count, or 0 with `err` set when the page tree cannot be read.

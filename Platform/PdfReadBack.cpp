@@ -22,9 +22,9 @@ PdfError unfaithful(const std::string& why)
     return PdfError(PdfErrorCode::unfaithfulCopy, "the written file does not read back as written: " + why);
 }
 
-PdfError unverified(const std::string& why)
+PdfError unverified(const std::string& why, int systemError = 0)
 {
-    return PdfError(PdfErrorCode::unverifiedCopy, "the written file could not be read back: " + why);
+    return PdfError(PdfErrorCode::unverifiedCopy, "the written file could not be read back: " + why, systemError);
 }
 
 std::string objectName(int num) { return "object " + std::to_string(num); }
@@ -135,7 +135,7 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
         report = qpdf->read(request);
     }
 
-    if (report.undecided) throw unverified(report.failure);
+    if (report.undecided) throw unverified(report.failure, report.outOfMemory ? ENOMEM : 0);
     if (report.wrongPassword || report.opensWithoutPassword)
         throw PdfError(PdfErrorCode::unopenableCopy, report.failure);
     if (!report.failure.empty()) throw unfaithful("it does not open: " + report.failure);
@@ -198,7 +198,9 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
                 waitForTheMachine(again);
                 failures = qpdf->failuresOf(file, password);
             }
-            if (failures.undecided) throw unverified("the file it was written from could not be read to judge it");
+            if (failures.undecided)
+                throw unverified("the file it was written from could not be read to judge it",
+                                 failures.outOfMemory ? ENOMEM : 0);
             return failures;
         };
         const OriginalFailures original =

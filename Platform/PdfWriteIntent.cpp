@@ -4,6 +4,7 @@
 #include "Platform/PdfReadBack.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -694,7 +695,8 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
                 if (err.code) {
                     reached->clear();
                     throw PdfError(PdfErrorCode::unverifiedCopy,
-                                   std::string("the written file could not be read back: ") + err.message);
+                                   std::string("the written file could not be read back: ") + err.message,
+                                   systemErrorOf(err));
                 }
             }
             return num > 0 && std::size_t(num) < reached->size() && (*reached)[std::size_t(num)] != 0;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <new>
 #include <memory>
 #include <optional>
 #include <set>
@@ -749,6 +750,7 @@ ReadBackReport read(const ReadBackRequest& request)
     } catch (const std::exception& e) {
         report.failure = e.what();
         report.undecided = !isDamage(e);
+        report.outOfMemory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
     }
     return report;
 }
@@ -785,6 +787,7 @@ OriginalFailures failuresOf(ReadBackBytes file, const std::string& password)
     } catch (const std::exception& e) {
         failures = {};
         failures.undecided = !isDamage(e);
+        failures.outOfMemory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
     }
     return failures;
 }

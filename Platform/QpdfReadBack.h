@@ -96,6 +96,7 @@ struct ReadBackObject {
 struct ReadBackReport {
     std::string failure;               // why the copy does not open; empty when it opens
     bool undecided = false;            // the reader failed otherwise than over damage: no verdict
+    bool outOfMemory = false;          // undecided because memory ran short
     bool wrongPassword = false;        // it does not open with the password
     bool opensWithoutPassword = false; // it opens without the password it needs
     bool encrypted = false;
@@ -117,6 +118,7 @@ struct ReadBackReport {
 struct OriginalFailures {
     bool read = false;                                // whether it opened at all
     bool undecided = false;                           // the reader failed otherwise than over damage
+    bool outOfMemory = false;                         // undecided because memory ran short
     bool pagesNeedRepair = false;                     // its page tree reads only with repair
     std::unordered_set<int> objects;                  // objects that do not parse or decode
     std::unordered_set<objectdigest::Digest> streams; // the stored data of streams that do not decode

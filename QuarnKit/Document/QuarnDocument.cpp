@@ -247,7 +247,10 @@ DocumentError writeError(const platform::PdfError& error)
     case PdfErrorCode::lossyCopy: return DocumentError(Code::fileWriteCopyShowsLess, error.what());
     case PdfErrorCode::fileReplaced: return DocumentError(Code::fileWriteFileReplaced, error.what());
     case PdfErrorCode::unfaithfulCopy: return DocumentError(Code::fileWriteUnfaithfulCopy, error.what());
-    case PdfErrorCode::unverifiedCopy: return DocumentError(Code::fileWriteUnverifiedCopy, error.what());
+    case PdfErrorCode::unverifiedCopy:
+        // Memory ran out while checking: the user is told so, not to wait for a busy machine.
+        if (error.systemError() == ENOMEM) return DocumentError::outOfMemory();
+        return DocumentError(Code::fileWriteUnverifiedCopy, error.what());
     case PdfErrorCode::signedRewrite: return DocumentError(Code::fileWriteSignedRewrite, error.what());
     case PdfErrorCode::changedByWrite: return DocumentError(Code::fileWriteChangedByWrite, error.what());
     case PdfErrorCode::writeUnrestored: return DocumentError(Code::fileWriteUnrestored, error.what());

@@ -1,7 +1,9 @@
 // A save never ends the program: each single C++ allocation of a save made
 // to fail in turn, after one save ran as in a running app, ends as the save
-// or as a refusal that names memory, and the document saves afterwards. A
-// program of its own, which replaces operator new (support/FailingAllocation.h).
+// or as a refusal that tells the user memory ran out, and the document saves
+// afterwards. A program of its own, which replaces operator new
+// (support/FailingAllocation.h); the allocations are shared out between
+// shards, which ctest runs side by side.
 #include "Platform/PdfAnnotations.h"
 #include "Platform/PdfDocument.h"
 #include "QuarnKit/Document/DocumentEngine.h"
@@ -17,6 +19,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <string_view>
 
 using platform::PdfDocument;
 using quarnkit::DocumentSaver;
@@ -34,6 +37,11 @@ namespace {
 #else
 constexpr std::uint64_t step = 1;
 #endif
+constexpr int shards = 8;
+
+// The words the window's refusal gives when memory ran out.
+constexpr std::string_view memorySentence =
+    "There isn't enough memory to save it now. Close some documents or other programs, then try again.";
 
 // In memory where it can be: the runs write and sync many files.
 QString scratch()
@@ -53,19 +61,22 @@ std::shared_ptr<PdfDocument> markedDocument(const QTemporaryDir& dir, const char
     return doc;
 }
 
-// Saves the file at `path` (chosen before each run) with its 1st, 2nd, ...
-// allocation failing until a save no longer reaches it: each saved (empty)
-// or refused naming memory, and a refused one saves after.
-void failEachAllocation(const std::string& path, const std::function<std::string(const platform::ChosenFile&)>& save)
+// Saves the file at `path` (chosen before each run) with the shard's share
+// of its 1st, 2nd, ... allocation failing until a save no longer reaches it:
+// each saved (empty) or refused as `namesMemory` holds, and a refused one saves
+// after.
+void failEachAllocation(int shard, const std::string& path,
+                        const std::function<std::string(const platform::ChosenFile&)>& save,
+                        const std::function<bool(const std::string&)>& namesMemory)
 {
-    std::uint64_t n = 1;
-    for (bool reached = true; reached && !::testing::Test::HasFailure(); n += step) {
+    std::uint64_t n = 1 + std::uint64_t(shard) * step;
+    for (bool reached = true; reached && !::testing::Test::HasFailure(); n += shards * step) {
         const platform::ChosenFile file = testsupport::chosen(path);
         testsupport::allocation::failNth(n);
         const std::string refusal = save(file);
         reached = testsupport::allocation::reached();
         testsupport::allocation::failNth(0);
-        EXPECT_TRUE(refusal.empty() || refusal.find("memory") != std::string::npos) << n << ": " << refusal;
+        EXPECT_TRUE(refusal.empty() || namesMemory(refusal)) << n << ": " << refusal;
         if (!refusal.empty()) {
             EXPECT_EQ(save(testsupport::chosen(path)), "") << "after allocation " << n;
         }
@@ -73,9 +84,11 @@ void failEachAllocation(const std::string& path, const std::function<std::string
     EXPECT_GT(n, 100u);
 }
 
+class SaveMemory : public ::testing::TestWithParam<int> {};
+
 } // namespace
 
-TEST(SaveMemory, EachAllocationOfAPlatformSaveFailingIsARefusal)
+TEST_P(SaveMemory, EachAllocationOfAPlatformSaveFailingIsARefusal)
 {
     QTemporaryDir dir(scratch());
     const auto doc = markedDocument(dir, "original.pdf");
@@ -83,20 +96,23 @@ TEST(SaveMemory, EachAllocationOfAPlatformSaveFailingIsARefusal)
     platform::PdfSaveOptions options;
     options.garbageCollect = true;
     doc->saveToFile(testsupport::chosen(target), options); // as in a running app
-    failEachAllocation(target, [&](const platform::ChosenFile& file) -> std::string {
-        try {
-            doc->saveToFile(file, options);
-            return {};
-        } catch (const platform::PdfError& error) {
-            return error.systemError() == ENOMEM ? std::string("memory: ") + error.what() : error.what();
-        } catch (const std::exception& error) {
-            return std::string("not the platform's error: ") + error.what();
-        }
-    });
+    failEachAllocation(
+        GetParam(), target,
+        [&](const platform::ChosenFile& file) -> std::string {
+            try {
+                doc->saveToFile(file, options);
+                return {};
+            } catch (const platform::PdfError& error) {
+                return error.systemError() == ENOMEM ? std::string("memory: ") + error.what() : error.what();
+            } catch (const std::exception& error) {
+                return std::string("not the platform's error: ") + error.what();
+            }
+        },
+        [](const std::string& refusal) { return refusal.starts_with("memory: "); });
     EXPECT_EQ(platform::PdfAnnotations::list(*PdfDocument::openFile(target), 0).size(), 1u);
 }
 
-TEST(SaveMemory, EachAllocationOfTheSaverFailingIsARefusal)
+TEST_P(SaveMemory, EachAllocationOfTheSaverFailingIsARefusalTheUserReadsAsMemory)
 {
     QTemporaryDir dir(scratch());
     const auto doc = markedDocument(dir, "doc.pdf");
@@ -104,10 +120,16 @@ TEST(SaveMemory, EachAllocationOfTheSaverFailingIsARefusal)
     DocumentSaver saver;
     saver.start(doc, testsupport::chosen(path));
     ASSERT_FALSE(saver.waitForFinished().error.has_value()); // as in a running app
-    failEachAllocation(path, [&](const platform::ChosenFile& file) -> std::string {
-        if (!saver.start(doc, file)) return "not started";
-        const DocumentSaver::Outcome outcome = saver.waitForFinished();
-        return outcome.error ? outcome.error->reason() + " (" + outcome.error->sentence().toStdString() + ")" : "";
-    });
+    // The window's alert reads the refusal's sentence.
+    failEachAllocation(
+        GetParam(), path,
+        [&](const platform::ChosenFile& file) -> std::string {
+            if (!saver.start(doc, file)) return "not started";
+            const DocumentSaver::Outcome outcome = saver.waitForFinished();
+            return outcome.error ? outcome.error->sentence().toStdString() + " (" + outcome.error->reason() + ")" : "";
+        },
+        [](const std::string& refusal) { return refusal.starts_with(std::string(memorySentence) + " ("); });
     EXPECT_EQ(platform::PdfAnnotations::list(*PdfDocument::openFile(path), 0).size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Shares, SaveMemory, ::testing::Range(0, shards));
