@@ -28,6 +28,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -875,6 +876,19 @@ QByteArray makeRawZip(const std::vector<RawZipEntry>& entries)
     put(out, entries.size(), 2), put(out, entries.size(), 2);
     put(out, directory.size(), 4), put(out, directoryOffset, 4), put(out, 0, 2);
     return out;
+}
+
+std::string testName(std::string_view words)
+{
+    std::string name;
+    bool wordStarts = true;
+    for (const char c : words) {
+        if (c == '\'') continue; // "drawing's" is one word
+        const bool letter = std::isalnum(static_cast<unsigned char>(c));
+        if (letter) name += wordStarts ? char(std::toupper(static_cast<unsigned char>(c))) : c;
+        wordStarts = !letter;
+    }
+    return name;
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)

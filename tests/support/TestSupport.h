@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The file index's reader confines itself with a system-call filter that
@@ -262,6 +263,10 @@ private:
     std::shared_ptr<State> state_ = makeState();
     static std::shared_ptr<State> makeState();
 };
+
+// A parameterized test's name made of a case's words: "a text, drawn" is
+// "ATextDrawn" (gtest takes letters, digits and underscores).
+std::string testName(std::string_view words);
 
 // Runs the event loop until `condition` holds or `timeoutMs` passes; true when it held.
 // Generous time-outs cost nothing when the condition comes true early.
