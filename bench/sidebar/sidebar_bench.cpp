@@ -9,10 +9,18 @@
 //    step; the slowest step on the UI thread (which records pages but never
 //    waits for a render), and the thumbnails rendered on the way.
 // 3. The thumbnail cache's peak cost against its limit.
+// 4. Marks list: the document again with a mark on every page, its list
+//    shown; the time until every mark is listed, and the UI thread's longest
+//    stretch of work between two turns of its event loop meanwhile (its own
+//    processor time, so that a busy machine does not count).
 //
 // Without FILE, or when FILE does not exist yet, a document of N pages (1,000)
 // is built there from the corpus by ravlen-makebig.
+#include "Platform/PdfAnnotations.h"
+#include "Platform/PdfDocument.h"
 #include "Platform/UserDefaults.h"
+#include "Quarn/Markup/MarksList.h"
+#include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Pages/PageListController.h"
 #include "Quarn/Pages/PageTableView.h"
@@ -28,11 +36,13 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUndoStack>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -44,6 +54,14 @@ bool visibleRowsFilled(quarn::PageTableView& table, quarn::ThumbnailStore& store
     for (int row = first; row < end; ++row)
         if (table.model()->index(row, 0).data(quarn::pageImageRole).value<QImage>().isNull()) return false;
     return store.idle();
+}
+
+// This thread's processor time, in milliseconds.
+double threadMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
 } // namespace
@@ -129,5 +147,34 @@ int main(int argc, char** argv)
     std::printf("thumbnail cache: peak %.2f MB of its %.0f MB cost limit %s\n",
                 store.scheduler().peakCost() / 1048576.0, quarnkit::ThumbnailScheduler::costLimit / 1048576.0,
                 store.scheduler().peakCost() <= quarnkit::ThumbnailScheduler::costLimit ? "ok" : "OVER");
+
+    // ------------------------------------------------ marks list
+    const auto marked = platform::PdfDocument::openFile(path.toStdString());
+    for (int page = 0; page < marked->pageCount(); ++page) {
+        platform::PdfAnnotation square;
+        square.subtype = "Square";
+        square.rect = {20, 20, 60, 60};
+        platform::PdfAnnotations::add(*marked, page, square);
+    }
+    quarnkit::QuarnDocument markedDocument(marked);
+    quarn::ViewerModel model(&defaults, &positions);
+    model.setDocument(&markedDocument);
+    quarn::MarksList list(&model, &markedDocument);
+    list.resize(260, 800);
+    double last = threadMs(), longest = 0;
+    QTimer turns;
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        const double now = threadMs();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    turns.start(2);
+    timer.restart();
+    list.show();
+    while (!list.loaded() || list.reading()) app.processEvents(QEventLoop::AllEvents, 2);
+    longest = std::max(longest, threadMs() - last);
+    std::printf("marks list: %zu pages of marks listed in %.0f ms; the UI thread's longest stretch between turns "
+                "%.1f ms\n",
+                list.groups().size(), timer.nsecsElapsed() / 1e6, longest);
     return 0;
 }

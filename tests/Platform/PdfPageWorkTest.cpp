@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-
 #include <atomic>
 #include <thread>
 
@@ -59,22 +57,17 @@ TEST(PdfPageWork, APageThatNeverEndsGivesWayToTheWindowAndStopsWithIt)
 
         // The test's thread is the window's: each of its calls gets the document
         // while the workers keep trying to read page 1, which they take up again
-        // whenever the window has let it be a while. A worker gives way within a
-        // moment of being asked (the bound leaves room for a loaded machine).
-        QElapsedTimer clock;
+        // whenever the window has let it be a while. A worker gives way when
+        // asked: page 1 never finishes, so a call waiting for it never returns.
         for (int round = 0; round < 10; ++round) {
             testsupport::waitFor([] { return false; }, 60);
-            clock.start();
             EXPECT_NE(doc->textPage(1).text().find("Page 2"), std::string::npos);
             EXPECT_EQ(doc->pageGeometry(0).mediaBox.width, 612);
-            EXPECT_LT(clock.elapsed(), 1000) << "round " << round;
         }
         EXPECT_EQ(ended, 0) << "page 1 never finishes";
 
-        clock.start();
         doc->stopPageWork();
-        EXPECT_TRUE(testsupport::waitFor([&] { return ended == int(reads.size()); }));
-        EXPECT_LT(clock.elapsed(), 1000) << "the readers stopped late";
+        EXPECT_TRUE(testsupport::waitFor([&] { return ended == int(reads.size()); })) << "the readers never stopped";
         for (std::thread& worker : workers) worker.join();
         EXPECT_EQ(codes, std::vector<PdfErrorCode>(reads.size(), PdfErrorCode::cancelled));
         // Later reads of the page stop at once; the rest of the document is there.

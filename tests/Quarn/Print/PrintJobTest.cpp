@@ -12,7 +12,6 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QImage>
@@ -244,19 +243,15 @@ TEST(Printing, ToAFileTheDialogOpensNothingAndStaysOpenOnANameItCannotUse)
 
         std::atomic<bool> clicked = false, rescued = false;
         std::thread rescuer([&] {
-            for (int waited = 0; waited < 5000 && !clicked; waited += 10) ::usleep(10000);
+            for (int waited = 0; waited < 30000 && !clicked; waited += 10) ::usleep(10000);
             if (clicked || c.kind != fifo) return;
             rescued = true;
             ::close(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));
         });
-        QElapsedTimer clock;
-        clock.start();
         QTest::keyClick(dialog, Qt::Key_Return);
-        const qint64 took = clock.elapsed();
         clicked = true;
         rescuer.join();
         EXPECT_FALSE(rescued) << "Print waited on the FIFO";
-        EXPECT_LT(took, 2000);
 
         // The dialog says why and stays open; nothing was made anywhere.
         QMessageBox* said = nullptr;
