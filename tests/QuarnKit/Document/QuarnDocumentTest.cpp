@@ -213,7 +213,70 @@ TEST(QuarnDocument, SnapshotsOfASignedFileAreWholeAndKeepTheSignatureValid)
     }
 }
 
-TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
+namespace {
+
+// Files whose next save a copy of the open document must leave as it would
+// be, each made in the test's own folder when its test runs.
+struct CopiedFile {
+    const char* what;
+    std::function<QString(const QTemporaryDir& dir)> path;
+    bool aes;
+};
+
+QString signedCorpusFile() { return QString::fromStdString(testsupport::qpdfCorpusPath("digitally-signed.pdf")); }
+
+// The signed file encrypted by another program, as users get it.
+std::function<QString(const QTemporaryDir&)> signedEncrypted(const char* name, const QStringList& how)
+{
+    return [=](const QTemporaryDir& dir) {
+        const QString path = dir.filePath(name);
+        testsupport::runProgram("qpdf",
+                                QStringList{"--allow-weak-crypto"} + how + QStringList{signedCorpusFile(), path});
+        return path;
+    };
+}
+
+std::function<QString(const QTemporaryDir&)> made(const char* name, const std::function<QByteArray()>& bytes)
+{
+    return [=](const QTemporaryDir& dir) { return writeFile(dir, name, bytes()); };
+}
+
+const CopiedFile copiedFiles[] = {
+    {"signed, ending in a cross-reference stream", [](const QTemporaryDir&) { return signedCorpusFile(); }, false},
+    {"signed, a table appended after a cross-reference stream",
+     made("mixed.pdf", [] { return testsupport::withTableUpdate(testsupport::readFile(signedCorpusFile())); }), false},
+    {"signed, AES-256 by qpdf, objects in streams",
+     signedEncrypted("aes256.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"}), true},
+    {"signed, RC4 by qpdf", signedEncrypted("rc4.pdf", {"--encrypt", "", "owner", "128", "--use-aes=n", "--"}), false},
+    {"a signed form, AES-128",
+     [](const QTemporaryDir&) {
+         return QString::fromStdString(testsupport::qpdfCorpusPath("minimal-signed-restricted.pdf"));
+     },
+     true},
+    // Stored as older producers store them, which MuPDF's writer edits in place.
+    {"content and image stored [/ASCIIHexDecode /FlateDecode]",
+     made("hex.pdf", [] { return testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /FlateDecode]"); }), false},
+    {"an image stored [/ASCIIHexDecode /DCTDecode]",
+     made("hex-dct.pdf", [] { return testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /DCTDecode]"); }), false},
+    // Written with a cross-reference stream in place of the table.
+    {"numbers running to 156,343, objects in streams",
+     made("high.pdf",
+          [] {
+              return testsupport::withTableUpdate(
+                  testsupport::readFile(QString::fromStdString(testsupport::corpusPath("multicolumn.pdf"))), 156343);
+          }),
+     false},
+    // Each save draws the fields it can, once.
+    {"a form asking readers to draw its fields",
+     [](const QTemporaryDir&) { return QString::fromStdString(testsupport::qpdfCorpusPath("field-types.pdf")); },
+     false},
+};
+
+class EveryCopyOfTheOpenDocument : public ::testing::TestWithParam<CopiedFile> {};
+
+} // namespace
+
+TEST_P(EveryCopyOfTheOpenDocument, LeavesItsNextSaveAsItWouldBe)
 {
     // Share, an export, Print to a file, Extract Pages and an image export's
     // workers each write the open document into memory first, and leave it
@@ -221,41 +284,6 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
     // and files stored with hex filters: the save after any of them writes
     // what it writes without it, which poppler reads whole.
     QTemporaryDir dir;
-    const QString signedFile = QString::fromStdString(testsupport::qpdfCorpusPath("digitally-signed.pdf"));
-    const auto encrypted = [&](const QString& name, const QStringList& how) {
-        const QString path = dir.filePath(name);
-        testsupport::runProgram("qpdf", QStringList{"--allow-weak-crypto"} + how + QStringList{signedFile, path});
-        return path;
-    };
-    const struct {
-        const char* what;
-        QString path;
-        bool aes;
-    } files[] = {
-        {"signed, ending in a cross-reference stream", signedFile, false},
-        {"signed, a table appended after a cross-reference stream",
-         writeFile(dir, "mixed.pdf", testsupport::withTableUpdate(testsupport::readFile(signedFile))), false},
-        {"signed, AES-256 by qpdf, objects in streams",
-         encrypted("aes256.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"}), true},
-        {"signed, RC4 by qpdf", encrypted("rc4.pdf", {"--encrypt", "", "owner", "128", "--use-aes=n", "--"}), false},
-        {"a signed form, AES-128", QString::fromStdString(testsupport::qpdfCorpusPath("minimal-signed-restricted.pdf")),
-         true},
-        // Stored as older producers store them, which MuPDF's writer edits in place.
-        {"content and image stored [/ASCIIHexDecode /FlateDecode]",
-         writeFile(dir, "hex.pdf", testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /FlateDecode]")), false},
-        {"an image stored [/ASCIIHexDecode /DCTDecode]",
-         writeFile(dir, "hex-dct.pdf", testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /DCTDecode]")), false},
-        // Written with a cross-reference stream in place of the table.
-        {"numbers running to 156,343, objects in streams",
-         writeFile(
-             dir, "high.pdf",
-             testsupport::withTableUpdate(
-                 testsupport::readFile(QString::fromStdString(testsupport::corpusPath("multicolumn.pdf"))), 156343)),
-         false},
-        // Each save draws the fields it can, once.
-        {"a form asking readers to draw its fields",
-         QString::fromStdString(testsupport::qpdfCorpusPath("field-types.pdf")), false},
-    };
     const QString written = dir.filePath("written.pdf");
     const struct {
         const char* what;
@@ -296,63 +324,68 @@ TEST(QuarnDocument, EveryCopyOfTheOpenDocumentLeavesItsNextSaveAsItWouldBe)
         mark(document);
         pdfOf(document)->saveToFile(testsupport::chosen(path.toStdString()), save);
     };
-    for (const auto& f : files) {
-        SCOPED_TRACE(f.what);
-        const QString words = testsupport::runProgram("pdftotext", {"-q", f.path, "-"});
-        ASSERT_FALSE(words.trimmed().isEmpty());
-        const bool signedValid = testsupport::signaturesValid(f.path);
-        const size_t marks = quarnkit::MarkEdits::marks(*QuarnDocument::open(f.path), 0).size();
-        // Every word for poppler, clean for qpdf, the signature as valid as it was, the marks there.
-        const auto readWhole = [&](const QString& path, size_t marksNow) {
-            EXPECT_EQ(testsupport::runProgram("pdftotext", {"-q", path, "-"}), words);
-            EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(path), 0).size(), marksNow);
-            int exitCode = -1;
-            const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
-            EXPECT_EQ(exitCode, 0) << check.toStdString();
-            EXPECT_EQ(testsupport::signaturesValid(path), signedValid);
-        };
-        const QString plain = dir.filePath("plain.pdf");
-        markAndSave(*QuarnDocument::open(f.path), plain);
-        // Written before the user's mark, or after it, when a signed file's
-        // copy holds an update of its own.
-        for (const auto& road : roads)
-            for (const bool markedFirst : {false, true}) {
-                SCOPED_TRACE(std::string(road.what) + (markedFirst ? ", after a mark" : ", before a mark"));
-                auto document = QuarnDocument::open(f.path);
-                if (markedFirst) mark(*document);
-                const std::uint64_t digest = platform::documentDigest(*pdfOf(*document));
-                road.write(*document);
-                EXPECT_EQ(platform::documentDigest(*pdfOf(*document)), digest);
-                const QString saved = dir.filePath("saved.pdf");
-                if (markedFirst) pdfOf(*document)->saveToFile(testsupport::chosen(saved.toStdString()), save);
-                else markAndSave(*document, saved);
-                if (f.aes) {
-                    // Encrypted from random starts, the bytes differ; where they lie does not.
-                    EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
-                              testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
-                    const QByteArray objects = testsupport::decryptedObjects(saved);
-                    EXPECT_FALSE(objects.isEmpty());
-                    EXPECT_TRUE(objects == testsupport::decryptedObjects(plain));
-                } else {
-                    EXPECT_TRUE(testsupport::withoutSaveIdentity(testsupport::readFile(saved))
-                                == testsupport::withoutSaveIdentity(testsupport::readFile(plain)));
-                }
-                readWhole(saved, marks + 1);
+    const CopiedFile& file = GetParam();
+    const struct {
+        QString path;
+        bool aes;
+    } f{file.path(dir), file.aes};
+    const QString words = testsupport::runProgram("pdftotext", {"-q", f.path, "-"});
+    ASSERT_FALSE(words.trimmed().isEmpty());
+    const bool signedValid = testsupport::signaturesValid(f.path);
+    const size_t marks = quarnkit::MarkEdits::marks(*QuarnDocument::open(f.path), 0).size();
+    // Every word for poppler, clean for qpdf, the signature as valid as it was, the marks there.
+    const auto readWhole = [&](const QString& path, size_t marksNow) {
+        EXPECT_EQ(testsupport::runProgram("pdftotext", {"-q", path, "-"}), words);
+        EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(path), 0).size(), marksNow);
+        int exitCode = -1;
+        const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
+        EXPECT_EQ(exitCode, 0) << check.toStdString();
+        EXPECT_EQ(testsupport::signaturesValid(path), signedValid);
+    };
+    const QString plain = dir.filePath("plain.pdf");
+    markAndSave(*QuarnDocument::open(f.path), plain);
+    // Written before the user's mark, or after it, when a signed file's
+    // copy holds an update of its own.
+    for (const auto& road : roads)
+        for (const bool markedFirst : {false, true}) {
+            SCOPED_TRACE(std::string(road.what) + (markedFirst ? ", after a mark" : ", before a mark"));
+            auto document = QuarnDocument::open(f.path);
+            if (markedFirst) mark(*document);
+            const std::uint64_t digest = platform::documentDigest(*pdfOf(*document));
+            road.write(*document);
+            EXPECT_EQ(platform::documentDigest(*pdfOf(*document)), digest);
+            const QString saved = dir.filePath("saved.pdf");
+            if (markedFirst) pdfOf(*document)->saveToFile(testsupport::chosen(saved.toStdString()), save);
+            else markAndSave(*document, saved);
+            if (f.aes) {
+                // Encrypted from random starts, the bytes differ; where they lie does not.
+                EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
+                          testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
+                const QByteArray objects = testsupport::decryptedObjects(saved);
+                EXPECT_FALSE(objects.isEmpty());
+                EXPECT_TRUE(objects == testsupport::decryptedObjects(plain));
+            } else {
+                EXPECT_TRUE(testsupport::withoutSaveIdentity(testsupport::readFile(saved))
+                            == testsupport::withoutSaveIdentity(testsupport::readFile(plain)));
             }
-        // The copy Share hands on after a mark, opened by its reader, who
-        // adds a mark and saves: a signed copy's save is an update of its own
-        // bytes, which every reader reads whole, the signature valid.
-        auto document = QuarnDocument::open(f.path);
-        mark(*document);
-        const QByteArray shared = document->snapshot();
-        const QString copy = writeFile(dir, "shared.pdf", shared);
-        EXPECT_EQ(testsupport::signaturesValid(copy), signedValid);
-        auto reader = QuarnDocument::open(copy);
-        markAndSave(*reader, copy);
-        EXPECT_EQ(testsupport::readFile(copy).startsWith(shared), pdfOf(*reader)->isSigned());
-        readWhole(copy, marks + 2);
-    }
+            readWhole(saved, marks + 1);
+        }
+    // The copy Share hands on after a mark, opened by its reader, who
+    // adds a mark and saves: a signed copy's save is an update of its own
+    // bytes, which every reader reads whole, the signature valid.
+    auto document = QuarnDocument::open(f.path);
+    mark(*document);
+    const QByteArray shared = document->snapshot();
+    const QString copy = writeFile(dir, "shared.pdf", shared);
+    EXPECT_EQ(testsupport::signaturesValid(copy), signedValid);
+    auto reader = QuarnDocument::open(copy);
+    markAndSave(*reader, copy);
+    EXPECT_EQ(testsupport::readFile(copy).startsWith(shared), pdfOf(*reader)->isSigned());
+    readWhole(copy, marks + 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(QuarnDocument, EveryCopyOfTheOpenDocument, ::testing::ValuesIn(copiedFiles),
+                         [](const auto& info) { return testsupport::testName(info.param.what); });
 
 TEST(QuarnDocument, SnapshotOfALockedDocumentIsTheWriteError)
 {
