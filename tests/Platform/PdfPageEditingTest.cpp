@@ -740,9 +740,8 @@ TEST(PdfPageEditing, NothingLeadsASaveToAPageOut)
 }
 
 // A walk for what leads to a page out that runs out of memory part way
-// takes nothing, and is walked again before the save, which then keeps
-// nothing of the page; while memory stays short, the save is refused
-// naming memory, and the next one walks it again.
+// takes nothing and is walked again before the save, which keeps nothing of
+// the page; while memory stays short, the save is refused naming memory.
 TEST(PdfPageEditing, AWalkCutShortIsWalkedAgain)
 {
     const QByteArray pdf = ledToPdf("/OpenAction [4 0 R /Fit] /Outlines 8 0 R", "", "",
@@ -752,7 +751,7 @@ TEST(PdfPageEditing, AWalkCutShortIsWalkedAgain)
     const QString path = dir.filePath("out.pdf");
     PdfSaveOptions whole;
     whole.garbageCollect = true;
-    for (const bool staysShort : {false, true}) {
+    for (const bool staysShort : {true, false}) {
         SCOPED_TRACE(staysShort);
         auto doc = PdfDocument::openBytes(pdf);
         referenceWalkSeams().walksCutShort = staysShort ? 1000 : 1;
@@ -770,7 +769,6 @@ TEST(PdfPageEditing, AWalkCutShortIsWalkedAgain)
         doc->saveToFile(testsupport::chosen(path), whole);
         EXPECT_FALSE(heldIn(path).contains("SECRET on page two"));
         EXPECT_TRUE(heldIn(path).contains("(Entry)"));
-        QFile::remove(path);
     }
 }
 

@@ -10,6 +10,7 @@
 #include "Quarn/Design/UnnamedControls.h"
 #include "Quarn/Export/ExportSheet.h"
 #include "Quarn/Markup/MarkEditor.h"
+#include "Quarn/Markup/MarksList.h"
 #include "Quarn/Markup/MarkupModel.h"
 #include "Quarn/Markup/ToolPalette.h"
 #include "Quarn/Signatures/SignPopover.h"
@@ -22,6 +23,7 @@
 #include "Quarn/Viewer/StatusBar.h"
 #include "Quarn/Viewer/ViewerModel.h"
 #include "Quarn/Forms/FormsBanner.h"
+#include "Quarn/Pages/OutlineList.h"
 #include "Quarn/Pages/PageTableView.h"
 #include "Quarn/Pages/PagesModel.h"
 #include "Quarn/Forms/FormEditor.h"
@@ -39,12 +41,14 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QPrintDialog>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <functional>
 #include <map>
@@ -87,6 +91,17 @@ void pressByKeys(QWindow* keys, QWidget* button)
     for (int i = 0; i < 100 && QApplication::focusWidget() != button; ++i) QTest::keyClick(keys, Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), button) << button->accessibleName().toStdString();
     QTest::keyClick(keys, Qt::Key_Space);
+}
+
+// The names of the objects from `node` down a reader is told are focused
+// (or, with `selected`, selected).
+QStringList namesUnder(QAccessibleInterface* node, bool selected = false)
+{
+    QStringList found;
+    if (selected ? node->state().selected : node->state().focused) found << node->text(QAccessible::Name);
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* child = node->child(i)) found << namesUnder(child, selected);
+    return found;
 }
 
 // A screen reader listens while it lives, as the platform tells when one starts.
@@ -357,13 +372,6 @@ TEST(ScreenReader, OneObjectAtATimeIsFocused)
     behindList->setCurrentIndex(behindList->model()->index(0, 0));
     Shown front("pdflatex-4-pages.pdf");
     const ReaderListening reader;
-    const std::function<QStringList(QAccessibleInterface*)> focused = [&](QAccessibleInterface* node) {
-        QStringList found;
-        if (node->state().focused) found << node->text(QAccessible::Name);
-        for (int i = 0; i < node->childCount(); ++i)
-            if (QAccessibleInterface* child = node->child(i)) found << focused(child);
-        return found;
-    };
     PageTableView* list = pageList(front);
     ASSERT_NE(list, nullptr);
     const struct {
@@ -374,7 +382,7 @@ TEST(ScreenReader, OneObjectAtATimeIsFocused)
     };
     for (const auto& row : rows) {
         row.keys->setFocus(Qt::TabFocusReason);
-        EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)), row.focused);
+        EXPECT_EQ(namesUnder(QAccessible::queryAccessibleInterface(qApp)), row.focused);
     }
     // The print dialog: its control with the keys, not the current rows of
     // its closed combo boxes' lists too.
@@ -385,8 +393,8 @@ TEST(ScreenReader, OneObjectAtATimeIsFocused)
         testsupport::waitFor([&] { return (print = front.window->findChild<QPrintDialog*>()) && print->isVisible(); }));
     ASSERT_TRUE(testsupport::waitFor([&] { return print->isAncestorOf(QApplication::focusWidget()); }));
     ASSERT_FALSE(print->findChildren<QComboBox*>().isEmpty());
-    EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)).size(), 1)
-        << focused(QAccessible::queryAccessibleInterface(qApp)).join(", ").toStdString();
+    EXPECT_EQ(namesUnder(QAccessible::queryAccessibleInterface(qApp)).size(), 1)
+        << namesUnder(QAccessible::queryAccessibleInterface(qApp)).join(", ").toStdString();
     print->reject();
     QApplication::setActiveWindow(front.window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(front.window));
@@ -394,7 +402,75 @@ TEST(ScreenReader, OneObjectAtATimeIsFocused)
     MarkupModel::of(front.window->screen()->model()).setTool(quarnkit::MarkupTool::note);
     QTest::mouseClick(front.view().viewport(), Qt::LeftButton, {}, front.view().viewport()->rect().center());
     ASSERT_TRUE(testsupport::waitFor([&] { return MarkEditor::of(front.view()).hasEditor(); }));
-    EXPECT_EQ(focused(QAccessible::queryAccessibleInterface(qApp)), QStringList{"Note"});
+    EXPECT_EQ(namesUnder(QAccessible::queryAccessibleInterface(qApp)), QStringList{"Note"});
+}
+
+// The part of the window its own keys open takes the keys (its first field,
+// the list of the tab chosen), and a reader is told of one object focused.
+TEST(ScreenReader, WhatTheWindowsKeysOpenTakesTheKeys)
+{
+    // Three pages; an outline of A (page 1) and B (page 2); two squares on page 1.
+    const std::string page = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] ";
+    const std::string square = "<< /Type /Annot /Subtype /Square /C [1 0 0] /P 6 0 R /Rect ";
+    QTemporaryDir dir;
+    Shown shown(
+        testsupport::writeFile(dir, "doc.pdf",
+                               testsupport::writePdf({"<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+                                                      "<< /Type /Pages /Kids [6 0 R 7 0 R 8 0 R] /Count 3 >>",
+                                                      "<< /Type /Outlines /First 4 0 R /Last 5 0 R /Count 2 >>",
+                                                      "<< /Title (A) /Parent 3 0 R /Next 5 0 R /Dest [6 0 R /Fit] >>",
+                                                      "<< /Title (B) /Parent 3 0 R /Prev 4 0 R /Dest [7 0 R /Fit] >>",
+                                                      page + "/Annots [9 0 R 10 0 R] >>", page + ">>", page + ">>",
+                                                      square + "[20 20 80 80] >>", square + "[120 120 180 180] >>"}))
+            .toStdString());
+    const auto widgetOf = [](auto* part, auto widget) -> QWidget* { return part ? (part->*widget)() : nullptr; };
+    const struct {
+        const char* name;
+        QKeyCombination open;
+        std::function<QWidget*()> takesKeys; // once open
+        QString typed;                       // then typed, or Down when empty
+        QStringList focused;                 // what a reader is told is focused after it; empty: any one
+    } rows[] = {
+        {"Document Info",
+         Qt::ControlModifier | Qt::Key_I,
+         [] {
+             auto* popover = qobject_cast<DocumentInfoPopover*>(QApplication::activePopupWidget());
+             return popover ? popover->view()->field(DocumentInfoView::Field::title) : nullptr;
+         },
+         "Typed",
+         {"Title"}},
+        {"Outline",
+         Qt::ControlModifier | Qt::AltModifier | Qt::Key_2,
+         [&] { return widgetOf(shown.window->findChild<OutlineList*>(), &OutlineList::view); },
+         {},
+         {"B, page 2"}},
+        {"Marks",
+         Qt::ControlModifier | Qt::AltModifier | Qt::Key_3,
+         [&] { return widgetOf(shown.window->findChild<MarksList*>(), &MarksList::tree); },
+         {},
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        shown.view().setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(shown.keys(), row.open.key(), row.open.keyboardModifiers());
+        QWidget* taker = nullptr;
+        ASSERT_TRUE(testsupport::waitFor([&] { return (taker = row.takesKeys()) && taker->hasFocus(); }));
+        for (const QChar c : row.typed) QTest::keyClick(QGuiApplication::focusWindow(), c.toLatin1());
+        if (!row.typed.isEmpty()) {
+            EXPECT_EQ(static_cast<QLineEdit*>(taker)->text(), row.typed);
+            EXPECT_EQ(namesUnder(QAccessible::queryAccessibleInterface(taker)), row.focused);
+            QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+            continue;
+        }
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Down);
+        EXPECT_EQ(shown.window->screen()->model().pageIndex(), 0); // the list's row moved, not the page
+        // One object focused, the row the keys are on, and that row the one selected.
+        const QStringList focused = namesUnder(QAccessible::queryAccessibleInterface(shown.window));
+        ASSERT_EQ(focused.size(), 1) << focused.join(", ").toStdString();
+        EXPECT_TRUE(row.focused.isEmpty() || focused == row.focused) << focused.join(", ").toStdString();
+        EXPECT_EQ(namesUnder(QAccessible::queryAccessibleInterface(taker), true), focused);
+    }
 }
 
 // Without a screen reader the page's text costs nothing: no page is read or
