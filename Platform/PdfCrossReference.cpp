@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace platform {
@@ -206,7 +207,8 @@ bool extentOf(const unsigned char* file, std::int64_t from, std::int64_t next, i
 {
     if (from < 0 || from >= next) return false;
     const std::string_view span(reinterpret_cast<const char*>(file) + from, size_t(next - from));
-    const std::string head = std::to_string(num) + " " + std::to_string(gen) + " obj";
+    char text[40]; // no C++ allocation under fz_try
+    const std::string_view head(text, size_t(std::snprintf(text, sizeof text, "%d %d obj", num, gen)));
     const size_t end = span.rfind("endobj");
     if (span.substr(0, head.size()) != head || end == std::string_view::npos || end < head.size()) return false;
     size_t bodyFrom = head.size(), bodyTo = end;

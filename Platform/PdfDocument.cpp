@@ -2064,13 +2064,15 @@ int readFromObjectStreamsC(fz_context* ctx, pdf_document* doc)
 
 // Writes the whole file just written again with its small objects in
 // object streams (objectStreamsC), where it can be. Returns the trailer's
-// /Size then, or 0 where the file stays as it was written.
+// /Size then, or 0 where the file stays as it was written: as does a file
+// too large to hold twice in blocks the engine may ask for (engineBlockLimit),
+// whose small objects are a small part of it, rather than be refused.
 int packObjectsC(fz_context* ctx, pdf_document* doc, fz_output* out, ByteSink* bytes, FileSink* file, int compress,
                  int tight)
 {
     const int64_t at = lastStartXrefC(ctx, out, bytes, file);
     const int64_t end = fz_tell_output(ctx, out);
-    if (at <= 8 || at >= end) return 0;
+    if (at <= 8 || at >= end || end > int64_t(engineBlockLimit / 4)) return 0;
     fz_buffer* whole = nullptr;
     fz_buffer* packed = nullptr;
     int size = 0;
