@@ -1999,10 +1999,11 @@ bool cutSink(ByteSink* bytes, int64_t at, bool older) noexcept
     }
 }
 
-// Puts a cross-reference stream in place of the table a whole file just
-// written ends with, where most of its numbers are free
-// (crossReferenceStreamC), with the version that reads one (1.5) in the
-// header. Returns the trailer's /Size now: the stream's object is one more.
+// Puts what crossReferenceStreamC makes in place of the table a whole file
+// just written ends with: a cross-reference stream, where most of its
+// numbers are free, with the version that reads one (1.5) in the header,
+// or the table cut after its last object in use. Returns the trailer's
+// /Size now.
 int streamTableC(fz_context* ctx, pdf_document* doc, fz_output* out, ByteSink* bytes, FileSink* file, int tight)
 {
     const int64_t at = lastStartXrefC(ctx, out, bytes, file);
@@ -2023,9 +2024,10 @@ int streamTableC(fz_context* ctx, pdf_document* doc, fz_output* out, ByteSink* b
             std::memcpy(header, bytes->bytes->constData(), sizeof header);
         }
         table->len = size_t(end - at);
-        stream = crossReferenceStreamC(ctx, doc, table->data, table->len, at, tight);
+        stream = crossReferenceStreamC(ctx, doc, table->data, table->len, at, tight, &size);
         if (stream) {
-            const bool older = std::memcmp(header, "%PDF-1.", 7) == 0 && header[7] >= '0' && header[7] < '5';
+            const bool older = std::memcmp(header, "%PDF-1.", 7) == 0 && header[7] >= '0' && header[7] < '5'
+                               && (stream->len < 4 || std::memcmp(stream->data, "xref", 4) != 0);
             if (file) {
                 if (older) {
                     fz_seek_output(ctx, out, 7, SEEK_SET);
@@ -2037,12 +2039,70 @@ int streamTableC(fz_context* ctx, pdf_document* doc, fz_output* out, ByteSink* b
                 fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory for the saved document");
             }
             fz_write_buffer(ctx, out, stream);
-            size += 1;
         }
     }
     fz_always(ctx) {
         fz_drop_buffer(ctx, stream);
         fz_drop_buffer(ctx, table);
+    }
+    fz_catch(ctx) fz_rethrow(ctx);
+    return size;
+}
+
+// Whether the file the document was read from keeps objects in object
+// streams (MuPDF reads theirs as of kind 'o'): a whole file written of it
+// keeps its objects so too (packObjectsC), as small as it was.
+int readFromObjectStreamsC(fz_context* ctx, pdf_document* doc)
+{
+    const int objects = pdf_xref_len(ctx, doc);
+    for (int num = 1; num < objects; ++num) {
+        const pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, num);
+        if (entry && entry->type == 'o') return 1;
+    }
+    return 0;
+}
+
+// Writes the whole file just written again with its small objects in
+// object streams (objectStreamsC), where it can be. Returns the trailer's
+// /Size then, or 0 where the file stays as it was written: as does a file
+// too large to hold twice in blocks the engine may ask for (engineBlockLimit),
+// whose small objects are a small part of it, rather than be refused.
+int packObjectsC(fz_context* ctx, pdf_document* doc, fz_output* out, ByteSink* bytes, FileSink* file, int compress,
+                 int tight)
+{
+    const int64_t at = lastStartXrefC(ctx, out, bytes, file);
+    const int64_t end = fz_tell_output(ctx, out);
+    if (at <= 8 || at >= end || end > int64_t(engineBlockLimit / 4)) return 0;
+    fz_buffer* whole = nullptr;
+    fz_buffer* packed = nullptr;
+    int size = 0;
+    fz_var(whole);
+    fz_var(packed);
+    fz_try(ctx) {
+        const unsigned char* written = nullptr;
+        if (file) {
+            whole = fz_new_buffer(ctx, size_t(end));
+            if (::pread(file->fd, whole->data, size_t(end), 0) != ssize_t(end))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "cannot read back");
+            whole->len = size_t(end);
+            written = whole->data;
+        } else {
+            written = reinterpret_cast<const unsigned char*>(bytes->bytes->constData());
+        }
+        packed = objectStreamsC(ctx, doc, written, size_t(end), at, compress, tight, &size);
+        if (packed && file) {
+            fz_seek_output(ctx, out, 0, SEEK_SET);
+            fz_write_buffer(ctx, out, packed);
+            fz_truncate_output(ctx, out);
+        } else if (packed) {
+            if (!cutSink(bytes, 0, false)) fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory for the saved document");
+            fz_write_buffer(ctx, out, packed);
+        }
+        if (!packed) size = 0;
+    }
+    fz_always(ctx) {
+        fz_drop_buffer(ctx, packed);
+        fz_drop_buffer(ctx, whole);
     }
     fz_catch(ctx) fz_rethrow(ctx);
     return size;
@@ -2613,10 +2673,13 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
     fz_output* out = nullptr;
     WriterState state = {};
     pdf_write_options opts = *options;
-    int ok = 0;
+    int ok = 0, packs = 0;
     fz_var(out);
     fz_var(ok);
+    fz_var(packs);
     fz_try(ctx) {
+        // Before what nothing refers to is left out, which frees entries for the write.
+        packs = !opts.do_incremental && !opts.do_linear && readFromObjectStreamsC(ctx, doc);
         keepWriterStateC(ctx, doc, &state);
         lendListsC(ctx, doc, &state, opts.do_incremental);
         if (opts.do_garbage && !opts.do_incremental) {
@@ -2644,9 +2707,11 @@ int writeDocumentC(fz_context* ctx, pdf_document* doc, const pdf_write_options* 
         pdf_write_document(ctx, doc, out, &opts);
         // What the writer wrote of the trailer, before it is put back.
         writtenTrailerC(ctx, doc, trailer);
-        const int size = opts.do_incremental || opts.do_ascii
-                             ? pdf_xref_len(ctx, doc)
-                             : streamTableC(ctx, doc, out, bytes, file, !opts.do_pretty);
+        int size = pdf_xref_len(ctx, doc);
+        if (!opts.do_incremental && !opts.do_ascii) {
+            if (packs) size = packObjectsC(ctx, doc, out, bytes, file, opts.do_compress, !opts.do_pretty);
+            if (!packs || size == 0) size = streamTableC(ctx, doc, out, bytes, file, !opts.do_pretty);
+        }
         if (pdf_obj* metadata = clearMetadataC(ctx, doc, &opts))
             appendClearMetadataC(ctx, doc, metadata, out, bytes, file, !opts.do_pretty, size);
         fz_close_output(ctx, out);

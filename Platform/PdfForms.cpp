@@ -890,6 +890,26 @@ int holdsWidgetC(fz_context* ctx, pdf_document* doc, int num, int gen)
     return holds;
 }
 
+// Lets go of each object numbered `first` or more that nothing reaches: a
+// field drawn anew whose new drawing was not kept (redrawFieldC) left that
+// drawing behind, which every session would add to the file.
+void dropUnreachedFromC(fz_context* ctx, pdf_document* doc, int first, FzError* err)
+{
+    unsigned char* reached = nullptr;
+    fz_var(reached);
+    fz_try(ctx) {
+        const int objects = pdf_xref_len(ctx, doc);
+        if (first < objects) {
+            reached = static_cast<unsigned char*>(fz_calloc(ctx, size_t(objects) + 1, 1));
+            markReachedC(ctx, doc, 1, reached);
+            for (int num = first; num < objects; ++num)
+                if (!reached[num]) pdf_delete_object(ctx, doc, num);
+        }
+    }
+    fz_always(ctx) fz_free(ctx, reached);
+    fz_catch(ctx) captureError(ctx, err);
+}
+
 void dropNeedAppearancesC(fz_context* ctx, pdf_document* doc, FzError* err)
 {
     fz_try(ctx) pdf_dict_dels(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/AcroForm"), "NeedAppearances");
@@ -972,6 +992,7 @@ void drawNeededAppearances(PdfDocument::Impl& d)
     } catch (const PdfError&) {
         every = false; // a tree that cannot be read keeps the request for other readers
     }
+    const int first = pdf_xref_len(ctx, d.doc); // never throws
     for (int i : withWidgets) {
         try {
             PageRef page = loadPage(d, i);
@@ -980,6 +1001,8 @@ void drawNeededAppearances(PdfDocument::Impl& d)
             every = false; // a page that cannot be read keeps the request for other readers
         }
     }
+    FzError dropped;
+    if (first > 0) dropUnreachedFromC(ctx, d.doc, first, &dropped); // failing, what is left is written
     if (every && err.code == 0) dropNeedAppearancesC(ctx, d.doc, &err);
 }
 

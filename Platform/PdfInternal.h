@@ -755,18 +755,38 @@ void documentStateC(fz_context* ctx, pdf_document* doc, int asStored, std::uint6
 
 // What takes the place of a whole file's cross-reference table, `table`
 // (`length` bytes from its "xref" at offset `at` to the file's end, as
-// MuPDF's writer ends a file it writes anew): MuPDF writes a row of 20
-// bytes for every number up to the highest in use, and a file whose
-// numbers run high (a 100 KB file numbering its objects up to 156,343) would
-// grow by megabytes of rows for numbers it does not use. Where most of its
-// numbers are free, the same rows go into a compressed cross-reference
-// stream, written as an object after the last, with the trailer's entries,
-// "startxref" and "%%EOF": the objects stay where they are, and keep their
-// numbers. Null where the table stays (most numbers in use, or a table of
-// another form). Printed `tight` as the write was (see writesEmptyNameC).
-// Throws (MuPDF) only when memory runs out.
+// MuPDF's writer ends a file it writes anew). The table ends with the last
+// object in use: numbers past it, which the document let go of (a form's
+// field drawn again in each session leaves its earlier drawing behind),
+// would grow the file save after save. MuPDF writes a row of 20 bytes for
+// every number up to the highest in use, and a file whose numbers run high
+// (a 100 KB file numbering its objects up to 156,343) would grow by
+// megabytes of rows for numbers it does not use. Where most of its numbers
+// are free, the same rows go into a compressed cross-reference stream,
+// written as an object after the last, with the trailer's entries,
+// "startxref" and "%%EOF"; where most are in use, the table cut after its
+// last object in use: the objects stay where they are, and keep their
+// numbers. Null where MuPDF's table stays (most numbers in use and none
+// past the last in use, or a table of another form); else the trailer's
+// /Size goes in `*size`. Printed `tight` as the write was (see
+// writesEmptyNameC). Throws (MuPDF) only when memory runs out.
 fz_buffer* crossReferenceStreamC(fz_context* ctx, pdf_document* doc, const unsigned char* table, size_t length,
-                                 std::int64_t at, int tight);
+                                 std::int64_t at, int tight, int* size);
+
+// A whole file as MuPDF's writer writes it, `file` (`length` bytes, its
+// table at offset `at`), written again with its small objects packed into
+// object streams, compressed where `compress`, and a cross-reference stream
+// in place of its table: each object keeps its number, the streams and the
+// table take the numbers after the last. What PDF keeps out of object
+// streams stays as it was (streams, objects of a generation but 0), and so
+// does a signature's value, which its byte range leaves out of the file's
+// bytes. Null where the file stays as it is: a file encrypted (each
+// object's strings are encrypted under its own number), a table of another
+// form, nothing to pack. The trailer's /Size goes in `*size`. Printed
+// `tight` as the write was (see writesEmptyNameC). Throws (MuPDF) only
+// when memory runs out.
+fz_buffer* objectStreamsC(fz_context* ctx, pdf_document* doc, const unsigned char* file, size_t length, std::int64_t at,
+                          int compress, int tight, int* size);
 
 // Sums up the trailer's /Root, /Info and /ID as the writer holds them at the
 // end of a write into `*trailer`, if given. Throws (MuPDF).

@@ -121,14 +121,21 @@ private:
 using Reader = std::unique_ptr<QPDF, LetGo>;
 
 // A file read by libqpdf: strictly, or by rebuilding its table where it
-// must be. Throws what libqpdf throws.
+// must be. Throws what libqpdf throws, or Starved where it warned of a
+// reader that ran short first: a catalog in an object stream that could
+// not be decoded for memory fails as a stream that cannot be decoded.
 Reader opened(ReadBackBytes file, const std::string& password, bool rebuild)
 {
     Reader pdf(nullptr, LetGo(true));
     pdf.reset(new QPDF);
     pdf->setSuppressWarnings(true);
     pdf->setAttemptRecovery(rebuild);
-    pdf->processMemoryFile("written file", file.data, file.size, password.empty() ? nullptr : password.c_str());
+    try {
+        pdf->processMemoryFile("written file", file.data, file.size, password.empty() ? nullptr : password.c_str());
+    } catch (const std::exception&) {
+        takeWarnings(*pdf);
+        throw;
+    }
     return pdf;
 }
 

@@ -886,10 +886,11 @@ TEST(PdfForms, AFormThatAsksReadersToDrawKeepsItsSizeSaveAfterSave)
     // Greek letters) that MuPDF draws otherwise than readers read its value:
     // the request stays, and the field is drawn at the first save alone.
     // Saved four times over itself, with and without what nothing refers to,
-    // and written into memory after each save, the file keeps its size.
+    // and written into memory after each save, the file keeps its size, in
+    // one session and opened again for each save.
     for (const char* name : {"field-types.pdf", "form-errors.pdf"})
-        for (const bool collect : {true, false}) {
-            SCOPED_TRACE(std::string(name) + (collect ? ", collected" : ""));
+        for (const auto& [collect, reopen] : {std::pair{true, false}, {false, false}, {true, true}, {false, true}}) {
+            SCOPED_TRACE(std::string(name) + (collect ? ", collected" : "") + (reopen ? ", opened again" : ""));
             QTemporaryDir dir;
             const QString path = testsupport::writeFile(
                 dir, "form.pdf", testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name))));
@@ -898,11 +899,18 @@ TEST(PdfForms, AFormThatAsksReadersToDrawKeepsItsSizeSaveAfterSave)
             options.garbageCollect = collect;
             std::vector<qint64> saved, copied;
             for (int save = 0; save < 4; ++save) {
+                if (reopen && save > 0) doc = PdfDocument::openFile(path.toStdString());
                 doc->saveToFile(testsupport::chosen(path.toStdString()), options);
                 saved.push_back(QFileInfo(path).size());
                 copied.push_back(doc->save(options).size());
             }
             EXPECT_TRUE(asksToDraw(path));
+            // The first session keeps the objects that held the original's
+            // stream lengths, which a file written here no longer refers to.
+            if (reopen) {
+                saved.erase(saved.begin());
+                copied.erase(copied.begin());
+            }
             // The save's date may make a compressed stream a byte longer or
             // shorter; a field drawn again adds 20 bytes or more a save.
             const auto spread = [](const std::vector<qint64>& sizes) {

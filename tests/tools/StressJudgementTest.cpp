@@ -525,6 +525,10 @@ TEST(StressJudgement, QpdfsComplaintsAreComparedWithoutWhereTheyAre)
          "WARNING: " + path + ": file is damaged\nqpdf: " + path
              + ": unable to find trailer dictionary while recovering damaged file\n",
          {"file is damaged", "unable to find trailer dictionary while recovering damaged file"}},
+        {"an object on its own and in an object stream",
+         "WARNING: " + path + ", object 15 0 at offset 745: /Type key should be /Page but is not; overriding\nWARNING: "
+             + path + " object stream 32, object 15 0 at offset 80: /Type key should be /Page but is not; overriding\n",
+         {"/Type key should be /Page but is not; overriding"}},
         {"a linearized file's numbers",
          "WARNING: " + path + ": end of first page section (/E) mismatch: /E = 38863; computed = 46477..46479\n",
          {linearized}},

@@ -274,7 +274,11 @@ std::vector<std::string> qpdfComplaints(const std::string& output, const std::st
         line.erase(0, std::string(*prefix).size());
         if (!path.empty())
             for (size_t at; (at = line.find(path)) != std::string::npos;) line.erase(at, path.size());
+        // An object's place: "FILE, object 15 0 at offset 745: message",
+        // or in an object stream "FILE object stream 32, object 15 0 at offset 80: message".
+        const bool placed = line.rfind(", object ", 0) == 0 || line.rfind(" object stream ", 0) == 0;
         if (line.rfind(" (", 0) == 0 && line.find("): ") != std::string::npos) line.erase(0, line.find("): ") + 3);
+        else if (placed && line.find(": ") != std::string::npos) line.erase(0, line.find(": ") + 2);
         else if (line.rfind(": ", 0) == 0) line.erase(0, 2);
         std::string complaint;
         for (size_t i = 0; i < line.size(); ++i) {

@@ -49,11 +49,16 @@ QString scratch()
     return QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm/ravlen-XXXXXX") : QString();
 }
 
-// A one-page document with a mark, written as `name` in `dir`.
-std::shared_ptr<PdfDocument> markedDocument(const QTemporaryDir& dir, const char* name)
+// A one-page document with a mark, written as `name` in `dir`, its objects
+// in object streams where `packed` (a whole file written of it keeps them so).
+std::shared_ptr<PdfDocument> markedDocument(const QTemporaryDir& dir, const char* name, bool packed = false)
 {
-    const auto doc =
-        PdfDocument::openFile(testsupport::writeFile(dir, name, testsupport::makeTextPdf(1)).toStdString());
+    QString path = testsupport::writeFile(dir, name, testsupport::makeTextPdf(1));
+    if (packed) {
+        testsupport::runProgram("qpdf", {"--object-streams=generate", path, path + ".packed"});
+        path += ".packed";
+    }
+    const auto doc = PdfDocument::openFile(path.toStdString());
     platform::PdfAnnotation square;
     square.subtype = "Square";
     square.rect = {20, 20, 60, 60};
@@ -84,20 +89,19 @@ void failEachAllocation(int shard, const std::string& path,
     EXPECT_GT(n, 100u);
 }
 
-class SaveMemory : public ::testing::TestWithParam<int> {};
-
-} // namespace
-
-TEST_P(SaveMemory, EachAllocationOfAPlatformSaveFailingIsARefusal)
+// Saves a marked document, `packed` or not, with the shard's share of its
+// allocations failing in turn (failEachAllocation), as the platform's error.
+void failEachAllocationOfAPlatformSave(int shard, bool packed)
 {
+    SCOPED_TRACE(packed ? "in object streams" : "");
     QTemporaryDir dir(scratch());
-    const auto doc = markedDocument(dir, "original.pdf");
+    const auto doc = markedDocument(dir, "original.pdf", packed);
     const std::string target = dir.filePath("saved.pdf").toStdString();
     platform::PdfSaveOptions options;
     options.garbageCollect = true;
     doc->saveToFile(testsupport::chosen(target), options); // as in a running app
     failEachAllocation(
-        GetParam(), target,
+        shard, target,
         [&](const platform::ChosenFile& file) -> std::string {
             try {
                 doc->saveToFile(file, options);
@@ -110,6 +114,16 @@ TEST_P(SaveMemory, EachAllocationOfAPlatformSaveFailingIsARefusal)
         },
         [](const std::string& refusal) { return refusal.starts_with("memory: "); });
     EXPECT_EQ(platform::PdfAnnotations::list(*PdfDocument::openFile(target), 0).size(), 1u);
+    EXPECT_EQ(testsupport::readFile(QString::fromStdString(target)).contains("/ObjStm"), packed);
+}
+
+class SaveMemory : public ::testing::TestWithParam<int> {};
+
+} // namespace
+
+TEST_P(SaveMemory, EachAllocationOfAPlatformSaveFailingIsARefusal)
+{
+    for (const bool packed : {false, true}) failEachAllocationOfAPlatformSave(GetParam(), packed);
 }
 
 TEST_P(SaveMemory, EachAllocationOfTheSaverFailingIsARefusalTheUserReadsAsMemory)
