@@ -216,60 +216,56 @@ TEST(QuarnDocument, SnapshotsOfASignedFileAreWholeAndKeepTheSignatureValid)
 namespace {
 
 // Files whose next save a copy of the open document must leave as it would
-// be, each made in the test's own folder when its test runs.
+// be, each made when its test runs.
 struct CopiedFile {
     const char* what;
-    std::function<QString(const QTemporaryDir& dir)> path;
+    std::function<QByteArray()> bytes;
     bool aes;
 };
 
-QString signedCorpusFile() { return QString::fromStdString(testsupport::qpdfCorpusPath("digitally-signed.pdf")); }
-
-// The signed file encrypted by another program, as users get it.
-std::function<QString(const QTemporaryDir&)> signedEncrypted(const char* name, const QStringList& how)
+QByteArray qpdfSuite(const char* name)
 {
-    return [=](const QTemporaryDir& dir) {
-        const QString path = dir.filePath(name);
-        testsupport::runProgram("qpdf",
-                                QStringList{"--allow-weak-crypto"} + how + QStringList{signedCorpusFile(), path});
-        return path;
-    };
+    return testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(name)));
 }
 
-std::function<QString(const QTemporaryDir&)> made(const char* name, const std::function<QByteArray()>& bytes)
+// The signed file encrypted by another program, as users get it.
+QByteArray signedEncrypted(const QStringList& how)
 {
-    return [=](const QTemporaryDir& dir) { return writeFile(dir, name, bytes()); };
+    QTemporaryDir dir;
+    const QString from = writeFile(dir, "signed.pdf", qpdfSuite("digitally-signed.pdf")), to = dir.filePath("to.pdf");
+    testsupport::runProgram("qpdf", QStringList{"--allow-weak-crypto"} + how + QStringList{from, to});
+    return testsupport::readFile(to);
 }
 
 const CopiedFile copiedFiles[] = {
-    {"signed, ending in a cross-reference stream", [](const QTemporaryDir&) { return signedCorpusFile(); }, false},
+    {"signed, ending in a cross-reference stream", [] { return qpdfSuite("digitally-signed.pdf"); }, false},
     {"signed, a table appended after a cross-reference stream",
-     made("mixed.pdf", [] { return testsupport::withTableUpdate(testsupport::readFile(signedCorpusFile())); }), false},
+     [] { return testsupport::withTableUpdate(qpdfSuite("digitally-signed.pdf")); }, false},
     {"signed, AES-256 by qpdf, objects in streams",
-     signedEncrypted("aes256.pdf", {"--object-streams=generate", "--encrypt", "", "owner", "256", "--"}), true},
-    {"signed, RC4 by qpdf", signedEncrypted("rc4.pdf", {"--encrypt", "", "owner", "128", "--use-aes=n", "--"}), false},
-    {"a signed form, AES-128",
-     [](const QTemporaryDir&) {
-         return QString::fromStdString(testsupport::qpdfCorpusPath("minimal-signed-restricted.pdf"));
+     [] {
+         return signedEncrypted({"--object-streams=generate", "--encrypt", "", "owner", "256", "--"});
      },
      true},
+    {"signed, RC4 by qpdf",
+     [] {
+         return signedEncrypted({"--encrypt", "", "owner", "128", "--use-aes=n", "--"});
+     },
+     false},
+    {"a signed form, AES-128", [] { return qpdfSuite("minimal-signed-restricted.pdf"); }, true},
     // Stored as older producers store them, which MuPDF's writer edits in place.
     {"content and image stored [/ASCIIHexDecode /FlateDecode]",
-     made("hex.pdf", [] { return testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /FlateDecode]"); }), false},
+     [] { return testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /FlateDecode]"); }, false},
     {"an image stored [/ASCIIHexDecode /DCTDecode]",
-     made("hex-dct.pdf", [] { return testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /DCTDecode]"); }), false},
+     [] { return testsupport::hexCodedPdf("Hex coded", "[/ASCIIHexDecode /DCTDecode]"); }, false},
     // Written with a cross-reference stream in place of the table.
     {"numbers running to 156,343, objects in streams",
-     made("high.pdf",
-          [] {
-              return testsupport::withTableUpdate(
-                  testsupport::readFile(QString::fromStdString(testsupport::corpusPath("multicolumn.pdf"))), 156343);
-          }),
+     [] {
+         return testsupport::withTableUpdate(
+             testsupport::readFile(QString::fromStdString(testsupport::corpusPath("multicolumn.pdf"))), 156343);
+     },
      false},
     // Each save draws the fields it can, once.
-    {"a form asking readers to draw its fields",
-     [](const QTemporaryDir&) { return QString::fromStdString(testsupport::qpdfCorpusPath("field-types.pdf")); },
-     false},
+    {"a form asking readers to draw its fields", [] { return qpdfSuite("field-types.pdf"); }, false},
 };
 
 class EveryCopyOfTheOpenDocument : public ::testing::TestWithParam<CopiedFile> {};
@@ -320,36 +316,33 @@ TEST_P(EveryCopyOfTheOpenDocument, LeavesItsNextSaveAsItWouldBe)
             quarnkit::AnnotationFactory::rectangle({40, 40}, {70, 70}, quarnkit::RGBA{1, 0, 0, 1}, 2, false);
         ASSERT_TRUE(quarnkit::MarkEdits::add(document, *document.pageId(0), *square, "Rectangle"));
     };
-    const auto markAndSave = [&](QuarnDocument& document, const QString& path) {
+    const auto markAndSave = [&](QuarnDocument& document, const QString& to) {
         mark(document);
-        pdfOf(document)->saveToFile(testsupport::chosen(path.toStdString()), save);
+        pdfOf(document)->saveToFile(testsupport::chosen(to.toStdString()), save);
     };
     const CopiedFile& file = GetParam();
-    const struct {
-        QString path;
-        bool aes;
-    } f{file.path(dir), file.aes};
-    const QString words = testsupport::runProgram("pdftotext", {"-q", f.path, "-"});
+    const QString path = writeFile(dir, "file.pdf", file.bytes());
+    const QString words = testsupport::runProgram("pdftotext", {"-q", path, "-"});
     ASSERT_FALSE(words.trimmed().isEmpty());
-    const bool signedValid = testsupport::signaturesValid(f.path);
-    const size_t marks = quarnkit::MarkEdits::marks(*QuarnDocument::open(f.path), 0).size();
+    const bool signedValid = testsupport::signaturesValid(path);
+    const size_t marks = quarnkit::MarkEdits::marks(*QuarnDocument::open(path), 0).size();
     // Every word for poppler, clean for qpdf, the signature as valid as it was, the marks there.
-    const auto readWhole = [&](const QString& path, size_t marksNow) {
-        EXPECT_EQ(testsupport::runProgram("pdftotext", {"-q", path, "-"}), words);
-        EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(path), 0).size(), marksNow);
+    const auto readWhole = [&](const QString& pdf, size_t marksNow) {
+        EXPECT_EQ(testsupport::runProgram("pdftotext", {"-q", pdf, "-"}), words);
+        EXPECT_EQ(quarnkit::MarkEdits::marks(*QuarnDocument::open(pdf), 0).size(), marksNow);
         int exitCode = -1;
-        const QString check = testsupport::runProgram("qpdf", {"--check", path}, &exitCode);
+        const QString check = testsupport::runProgram("qpdf", {"--check", pdf}, &exitCode);
         EXPECT_EQ(exitCode, 0) << check.toStdString();
-        EXPECT_EQ(testsupport::signaturesValid(path), signedValid);
+        EXPECT_EQ(testsupport::signaturesValid(pdf), signedValid);
     };
     const QString plain = dir.filePath("plain.pdf");
-    markAndSave(*QuarnDocument::open(f.path), plain);
+    markAndSave(*QuarnDocument::open(path), plain);
     // Written before the user's mark, or after it, when a signed file's
     // copy holds an update of its own.
     for (const auto& road : roads)
         for (const bool markedFirst : {false, true}) {
             SCOPED_TRACE(std::string(road.what) + (markedFirst ? ", after a mark" : ", before a mark"));
-            auto document = QuarnDocument::open(f.path);
+            auto document = QuarnDocument::open(path);
             if (markedFirst) mark(*document);
             const std::uint64_t digest = platform::documentDigest(*pdfOf(*document));
             road.write(*document);
@@ -357,7 +350,7 @@ TEST_P(EveryCopyOfTheOpenDocument, LeavesItsNextSaveAsItWouldBe)
             const QString saved = dir.filePath("saved.pdf");
             if (markedFirst) pdfOf(*document)->saveToFile(testsupport::chosen(saved.toStdString()), save);
             else markAndSave(*document, saved);
-            if (f.aes) {
+            if (file.aes) {
                 // Encrypted from random starts, the bytes differ; where they lie does not.
                 EXPECT_EQ(testsupport::withoutSaveIdentity(testsupport::readFile(saved)).size(),
                           testsupport::withoutSaveIdentity(testsupport::readFile(plain)).size());
@@ -373,7 +366,7 @@ TEST_P(EveryCopyOfTheOpenDocument, LeavesItsNextSaveAsItWouldBe)
     // The copy Share hands on after a mark, opened by its reader, who
     // adds a mark and saves: a signed copy's save is an update of its own
     // bytes, which every reader reads whole, the signature valid.
-    auto document = QuarnDocument::open(f.path);
+    auto document = QuarnDocument::open(path);
     mark(*document);
     const QByteArray shared = document->snapshot();
     const QString copy = writeFile(dir, "shared.pdf", shared);
