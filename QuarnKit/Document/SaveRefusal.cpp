@@ -27,9 +27,9 @@ SaveRemedies saveRemedies(DocumentError::Code code)
     case Code::fileWriteUnverifiedCopy: return {true, true, true, false};
     // Any file this writer makes would be refused alike; the export's copy
     // is written otherwise (without the file's encryption, anew), and read
-    // back on its own.
+    // back on its own; the pages as drawn need none (Flattened PDF, first).
     case Code::fileWriteUnfaithfulCopy:
-    case Code::fileWriteUnopenableCopy: return {false, true, true, false};
+    case Code::fileWriteUnopenableCopy: return {false, true, true, false, true};
     // No PDF keeps those names whole; pages are still drawn as the window
     // shows them. A file too large for this process: an image a page is not.
     case Code::fileWriteNamesTooLong:

@@ -182,6 +182,8 @@ TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
     const std::vector<std::tuple<std::string, QByteArray, QString, bool>> files = {
         {"text-converted table", converted, "converted words", false},
         {"text-converted table, its write past putting back", converted, "converted words", true},
+        {"text-converted.pdf", readFile(QString::fromStdString(testsupport::testDataPath("text-converted.pdf"))), "",
+         false},
         {"xref-compressed-in-compressed.pdf",
          readFile(QString::fromStdString(testsupport::qpdfCorpusPath("xref-compressed-in-compressed.pdf"))), "Potato",
          false}};
@@ -207,11 +209,12 @@ TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
             document->writeTo(testsupport::chosen(copy));
             written.emplace_back(readFile(copy), 1);
         }
-        if (offered.exportPdf)
-            written.emplace_back(quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::pdf), 1);
+        // Export, on the kind its sheet opens on.
         if (offered.exportFlattened)
             written.emplace_back(
                 quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::flattenedPDF), 0);
+        else if (offered.exportPdf)
+            written.emplace_back(quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::pdf), 1);
         EXPECT_EQ(written.empty(), !offered.any());
         for (const auto& [pdf, marks] : written) {
             writeFile(copy, pdf);
