@@ -4564,6 +4564,8 @@ private:
     bool rebuild(PdfDocument::Impl& d) const noexcept
     {
         d.changedByWrite = true;
+        if (WriteGuardSeams& seams = writeGuardSeams(); seams.failingRebuilds > 0 && seams.failingRebuilds-- > 0)
+            return false;
         fz_context* ctx = pdfContext();
         pdf_document* fresh = nullptr;
         // Nothing else holds it: dropped at once, never through the retired list.
@@ -4812,6 +4814,9 @@ void saveFile(const PdfDocument& document, const ChosenFile& chosen, const PdfSa
             throw PdfError(PdfErrorCode::unreadablePages, "no page of the document can be read");
         }
         if (!d->locked) checkPagesReadable(*d);
+        if (d->changedByWrite)
+            throw PdfError(PdfErrorCode::writeUnrestored,
+                           "an earlier write changed the document, and it could be neither put back nor read again");
         // Names the engine cuts are kept only by an update of the file's bytes.
         const bool byUpdate = keepsFileByUpdate(*d, options);
         if (d->namesCut && !byUpdate)

@@ -338,10 +338,12 @@ std::uint64_t documentDigest(const PdfDocument& doc);
 // What tests change in the check that no write changes the document it
 // writes, each for the next so many writes: reading the document's state
 // after the write fails (as when memory runs short); the write changes the
-// document, and putting it back fails.
+// document, and putting it back fails; reading it again from its bytes
+// after such a write fails too.
 struct WriteGuardSeams {
     int failingStateReads = 0;
     int unrestorableWrites = 0;
+    int failingRebuilds = 0;
 };
 WriteGuardSeams& writeGuardSeams();
 

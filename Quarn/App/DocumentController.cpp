@@ -143,7 +143,7 @@ DocumentController::RefusalAnswer offerWhatStillWorksWithDialog(DocumentWindow& 
     setPlainTexts(box, text, reason); // they name the file as it is called
     QPushButton* saveAs =
         offered.saveAs ? box.addButton(DocumentController::tr("Save As…"), QMessageBox::AcceptRole) : nullptr;
-    QPushButton* exportCopy = offered.exportPdf || offered.exportImages
+    QPushButton* exportCopy = offered.exportPdf || offered.exportImages || offered.exportFlattened
                                   ? box.addButton(DocumentController::tr("Export…"), QMessageBox::ActionRole)
                                   : nullptr;
     QPushButton* revert =

@@ -287,9 +287,11 @@ DocumentWindow::Written DocumentWindow::refuseSave(const QString& text, const QS
         return Written::elsewhere;
     case Answer::exportCopy:
         // The sheet opens on a kind the refusal said still works; the document stays unsaved.
-        if (remedies.exportPdf || remedies.exportImages)
+        if (remedies.exportPdf || remedies.exportImages || remedies.exportFlattened)
             DocumentActions::of(screen_->model())
-                .presentExport(remedies.exportPdf ? quarnkit::ExportFormat::pdf : quarnkit::ExportFormat::png);
+                .presentExport(remedies.exportFlattened ? quarnkit::ExportFormat::flattenedPDF
+                               : remedies.exportPdf     ? quarnkit::ExportFormat::pdf
+                                                        : quarnkit::ExportFormat::png);
         return Written::failed;
     case Answer::revert:
         if (remedies.revert) revert();

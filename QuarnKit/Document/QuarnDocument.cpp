@@ -1,4 +1,5 @@
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Document/SaveRefusal.h"
 #include "QuarnKit/Shell/DroppableWork.h"
 
 #include "Platform/FileReplacement.h"
@@ -571,6 +572,31 @@ void settleInBackground(const std::shared_ptr<platform::PdfDocument>& pdf)
 
 void settleInBackground(const QuarnDocument& document) { settleInBackground(pdfOf(document)); }
 
+namespace {
+
+// `refusal`, of this file alone before anything was written, offers a new
+// file: the new file is written into memory first, as Save As would write it
+// once the user accepted that it may show less. Where that fails too, for a
+// cause every file meets, the refusal is that cause, and offers what still
+// works.
+DocumentError offeringWhatWorks(platform::PdfDocument& pdf, DocumentError refusal)
+{
+    using Code = DocumentError::Code;
+    if (refusal.code() != Code::fileWriteRepairedFile && refusal.code() != Code::fileWriteUnparsedObjects)
+        return refusal;
+    try {
+        (void)pdf.save(fileSaveOptions());
+    } catch (const platform::PdfError& error) {
+        DocumentError everyFile = writeError(error);
+        if (!saveRemedies(everyFile.code()).saveAs) return everyFile;
+    } catch (const std::bad_alloc&) {
+        // Untried: the refusal stands.
+    }
+    return refusal;
+}
+
+} // namespace
+
 void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool lossAccepted, bool unverifiedAccepted,
                        const std::function<void(int fd)>& beforeReadBack)
 {
@@ -586,7 +612,7 @@ void writeDocumentFile(platform::PdfDocument& pdf, const ChosenFile& file, bool 
         pdf.saveToFile(file, options);
     } catch (const platform::PdfError& error) {
         undoQuietly(stamp, pdf);
-        throw writeError(error);
+        throw offeringWhatWorks(pdf, writeError(error));
     } catch (const std::bad_alloc&) {
         undoQuietly(stamp, pdf);
         throw DocumentError::outOfMemory();

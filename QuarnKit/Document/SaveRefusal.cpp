@@ -27,15 +27,16 @@ SaveRemedies saveRemedies(DocumentError::Code code)
     case Code::fileWriteUnverifiedCopy: return {true, true, true, false};
     // Any file this writer makes would be refused alike; the export's copy
     // is written otherwise (without the file's encryption, anew), and read
-    // back on its own.
+    // back on its own; the pages as drawn need none (Flattened PDF, first).
     case Code::fileWriteUnfaithfulCopy:
-    case Code::fileWriteUnopenableCopy: return {false, true, true, false};
+    case Code::fileWriteUnopenableCopy: return {false, true, true, false, true};
     // No PDF keeps those names whole; pages are still drawn as the window
     // shows them. A file too large for this process: an image a page is not.
     case Code::fileWriteNamesTooLong:
-    case Code::fileWriteTooLarge:
-    // Changed past putting back: pages are still drawn as the window shows them.
-    case Code::fileWriteUnrestored: return {false, false, true, false};
+    case Code::fileWriteTooLarge: return {false, false, true, false};
+    // Changed past putting back: pages are still drawn as the window shows
+    // them, into images or a new document.
+    case Code::fileWriteUnrestored: return {false, false, true, false, true};
     // Another program's version of the file is all there is to go back to.
     case Code::fileWriteSourceChanged: return {false, false, false, true};
     // Every copy, the export's too, meets the same damage or the same empty document.
@@ -63,6 +64,9 @@ QString stillWorks(const SaveRemedies& remedies)
     if (remedies.exportPdf)
         return tr("Your changes are still here: Export writes them as a PDF or a Flattened PDF, marks included, or as "
                   "an image of each page.");
+    if (remedies.exportFlattened)
+        return tr("Your changes are still here: Export draws the pages as ravlen shows them, marks included, into a "
+                  "Flattened PDF or an image of each page.");
     if (remedies.exportImages)
         return tr("Your changes are still here: Export writes an image of each page (PNG, JPEG or TIFF), marks "
                   "included, as ravlen shows it.");

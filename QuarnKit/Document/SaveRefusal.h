@@ -13,7 +13,10 @@ struct SaveRemedies {
     bool exportPdf = false;    // Export: PDF and Flattened PDF keep the marks; page images too
     bool exportImages = false; // Export: an image of each page (what the window draws)
     bool revert = false;       // the file as it is now, dropping the changes
-    bool any() const { return saveAs || exportPdf || exportImages || revert; }
+    // Export: Flattened PDF, the pages drawn into a new document, which
+    // needs no PDF written from the document itself: the sheet opens on it
+    bool exportFlattened = false;
+    bool any() const { return saveAs || exportPdf || exportImages || revert || exportFlattened; }
     friend bool operator==(const SaveRemedies&, const SaveRemedies&) = default;
 };
 

@@ -33,6 +33,26 @@ QByteArray data(const HeldDocument& held, ExportFormat format, bool lossAccepted
     return data(*pdfOf(held), format, lossAccepted);
 }
 
+namespace {
+
+// Whether `format` shows the pages only as they are drawn.
+bool drawsPages(ExportFormat format)
+{
+    return format == ExportFormat::flattenedPDF || format == ExportFormat::png || format == ExportFormat::jpeg
+           || format == ExportFormat::tiff;
+}
+
+// Every page of `doc` as ravlen draws it, marks and fields included, in a
+// new document's bytes.
+QByteArray drawnData(const platform::PdfDocument& doc)
+{
+    std::vector<int> pages(std::size_t(std::max(0, doc.pageCount())));
+    for (std::size_t i = 0; i < pages.size(); ++i) pages[i] = int(i);
+    return Exporter::renderPDF(doc, pages, Exporter::documentInfo(doc), {}, Exporter::drawFlattened);
+}
+
+} // namespace
+
 QByteArray data(const platform::PdfDocument& doc, ExportFormat format, bool lossAccepted)
 {
     if (doc.isLocked()) return {};
@@ -56,6 +76,15 @@ QByteArray data(const platform::PdfDocument& doc, ExportFormat format, bool loss
             return doc.save(options);
         }
     } catch (const platform::PdfError& error) {
+        // The pages as ravlen draws them need no PDF written from the
+        // document: where none can be written, or none reads back as the
+        // document, they are drawn into a new one, which images and a
+        // flattened copy are made from.
+        using Code = platform::PdfErrorCode;
+        if (drawsPages(format)
+            && (error.code() == Code::writeUnrestored || error.code() == Code::unfaithfulCopy
+                || error.code() == Code::unopenableCopy))
+            return drawnData(doc);
         // A copy that would not read back as the document is none to export from.
         if (const auto refusal = DocumentError::readBackRefusal(error)) throw ExportError::notFaithful(*refusal);
         return {};

@@ -29,6 +29,9 @@ namespace ExportSnapshot {
 // anew, may show less than its file in other programs (the file had to be
 // repaired, or objects it uses could not be read) throws
 // ExportError(mayShowLess), for the user to say whether to export it.
+// A `format` that shows the pages only as drawn (images, Flattened PDF)
+// takes, where no PDF written from the document reads back as it, the pages
+// as ravlen draws them in a new document.
 QByteArray data(const platform::PdfDocument& doc, ExportFormat format = ExportFormat::pdf, bool lossAccepted = true);
 QByteArray data(const HeldDocument& held, ExportFormat format = ExportFormat::pdf, bool lossAccepted = true);
 } // namespace ExportSnapshot

@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -173,20 +174,27 @@ TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
 
 // A damaged file ravlen shows, its save over itself refused: each way the
 // refusal offers writes a file poppler reads with the new mark and the
-// file's words, and none offered fails.
+// file's words, and none offered fails; also where writing it changes the
+// document past putting it back or reading it again.
 TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
 {
-    const std::vector<std::tuple<std::string, QByteArray, QString>> files = {
-        {"text-converted table", testsupport::textConvertedTablePdf("converted words"), "converted words"},
+    const QByteArray converted = testsupport::textConvertedTablePdf("converted words");
+    const std::vector<std::tuple<std::string, QByteArray, QString, bool>> files = {
+        {"text-converted table", converted, "converted words", false},
+        {"text-converted table, its write past putting back", converted, "converted words", true},
+        {"text-converted.pdf", readFile(QString::fromStdString(testsupport::testDataPath("text-converted.pdf"))), "",
+         false},
         {"xref-compressed-in-compressed.pdf",
-         readFile(QString::fromStdString(testsupport::qpdfCorpusPath("xref-compressed-in-compressed.pdf"))), "Potato"}};
-    for (const auto& [name, bytes, words] : files) {
+         readFile(QString::fromStdString(testsupport::qpdfCorpusPath("xref-compressed-in-compressed.pdf"))), "Potato",
+         false}};
+    for (const auto& [name, bytes, words, pastPuttingBack] : files) {
         SCOPED_TRACE(name);
         QTemporaryDir dir;
         const QString path = writeFile(dir, "damaged.pdf", bytes), copy = dir.filePath("copy.pdf");
         auto document = QuarnDocument::open(path);
         ASSERT_GT(document->pageCount(), 0);
         platform::PdfAnnotations::add(*pdfOf(*document), 0, square());
+        platform::writeGuardSeams().unrestorableWrites = platform::writeGuardSeams().failingRebuilds = pastPuttingBack;
         quarnkit::SaveRemedies offered;
         try {
             document->writeTo(testsupport::chosen(path));
@@ -195,18 +203,31 @@ TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
             offered = quarnkit::saveRemedies(error.code());
         }
         EXPECT_EQ(readFile(path), bytes);
-        document->acceptCopyLoss(); // the question Save As and Export ask first
-        std::vector<QByteArray> written;
+        document->acceptCopyLoss();                      // the question Save As and Export ask first
+        std::vector<std::pair<QByteArray, int>> written; // and the marks each keeps
         if (offered.saveAs) {
             document->writeTo(testsupport::chosen(copy));
-            written.push_back(readFile(copy));
+            written.emplace_back(readFile(copy), 1);
         }
-        if (offered.exportPdf)
-            written.push_back(quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::pdf, true));
-        for (const QByteArray& pdf : written) {
+        // Export, on the kind its sheet opens on.
+        if (offered.exportFlattened)
+            written.emplace_back(
+                quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::flattenedPDF), 0);
+        else if (offered.exportPdf)
+            written.emplace_back(quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::pdf), 1);
+        EXPECT_EQ(written.empty(), !offered.any());
+        for (const auto& [pdf, marks] : written) {
             writeFile(copy, pdf);
             EXPECT_TRUE(testsupport::runProgram("pdftotext", {"-l", "1", copy, "-"}).simplified().contains(words));
-            EXPECT_EQ(markCount(*pdfOf(*QuarnDocument::open(copy))), 1);
+            EXPECT_EQ(markCount(*pdfOf(*QuarnDocument::open(copy))), marks);
+            // Poppler draws the red mark.
+            const QImage page = testsupport::popplerPage(copy, 0, 72);
+            bool red = false;
+            for (int y = 0; y < page.height() && !red; ++y)
+                for (int x = 0; x < page.width() && !red; ++x)
+                    red = page.pixelColor(x, y).red() > 200 && page.pixelColor(x, y).green() < 80;
+            EXPECT_TRUE(red);
         }
+        platform::writeGuardSeams() = {};
     }
 }
