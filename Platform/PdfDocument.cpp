@@ -1183,6 +1183,28 @@ int wasRepairedC(fz_context* ctx, pdf_document* doc)
     return repaired;
 }
 
+// The table's first entry heads the list of free numbers, and no reference
+// can name object 0; but MuPDF's repair takes a damaged object stream's list
+// of members at its word and may put an object 0 in it, which its writer then
+// fails to load: every write of the document would fail. Freed again after
+// each repair, before anything is written.
+void freeFirstEntryC(fz_context* ctx, pdf_document* doc)
+{
+    fz_try(ctx) {
+        if (pdf_xref_len(ctx, doc) > 0) {
+            pdf_xref_entry* entry = pdf_get_xref_entry(ctx, doc, 0);
+            if (entry && entry->type != 'f') {
+                pdf_drop_obj(ctx, entry->obj);
+                fz_drop_buffer(ctx, entry->stm_buf);
+                *entry = pdf_xref_entry{};
+                entry->type = 'f';
+                entry->gen = 65535;
+            }
+        }
+    }
+    fz_catch(ctx) {}
+}
+
 // Reads up to `len` bytes of the document's file from `offset`; how many
 // were read (0 past its end or when it cannot be read).
 size_t readFileAtC(fz_context* ctx, pdf_document* doc, std::int64_t offset, unsigned char* buf, size_t len)
@@ -1579,6 +1601,7 @@ int repairTableC(fz_context* ctx, pdf_document* doc)
         if (doc->xref_index) std::memset(doc->xref_index, 0, sizeof(int) * size_t(doc->max_xref_len));
         pdf_repair_xref(ctx, doc);
         if (doc->xref_index) std::memset(doc->xref_index, 0, sizeof(int) * size_t(doc->max_xref_len));
+        freeFirstEntryC(ctx, doc);
         repaired = 1;
     }
     fz_catch(ctx) repaired = 0;
@@ -3242,6 +3265,7 @@ void settleOpened(PdfDocument::Impl& d, bool opening)
         throw PdfError(PdfErrorCode::damaged, err.code ? err.message : "no document catalog");
     d.expectedPageCount = std::max(0, pages);
     d.repairedAtOpen = wasRepairedC(ctx, d.doc) != 0;
+    if (d.repairedAtOpen) freeFirstEntryC(ctx, d.doc);
     d.repairLostNothing = d.repairedAtOpen && repairFoundFileTables(d);
     readLayerStatesQuietlyC(ctx, d.doc);
 }
@@ -3382,6 +3406,7 @@ bool settleObjects(PdfDocument::Impl& d, int count)
     // the rebuilt table, and a save still refuses if their number changed.
     if (!d.repairedAtOpen && wasRepairedC(ctx, d.doc)) {
         d.repairedAtOpen = true;
+        freeFirstEntryC(ctx, d.doc);
         d.repairLostNothing = repairFoundFileTables(d);
         d.pageMap.reset();
     }
@@ -4744,6 +4769,7 @@ void adoptWritten(PdfDocument::Impl& d, pdf_document* fresh)
     retireDocument(std::exchange(d.doc, fresh));
     pageTreeChanged(d);
     d.repairedAtOpen = wasRepairedC(pdfContext(), fresh) != 0;
+    if (d.repairedAtOpen) freeFirstEntryC(pdfContext(), fresh);
     d.repairLostNothing = false;
     d.pageTree = PdfDocument::Impl::PageTree::asFiled;
     d.readAsOthers = false;
