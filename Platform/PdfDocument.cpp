@@ -4695,7 +4695,8 @@ QByteArray drawnInCopy(PdfDocument::Impl& d, const PdfSaveOptions& options)
     ByteSink sink{&plain, 0};
     PdfSaveOptions asItIs;
     asItIs.compress = false;
-    asItIs.readBack = false; // what is handed on is read back
+    asItIs.garbageCollect = true; // a broken object nothing refers to would stop the write
+    asItIs.readBack = false;      // what is handed on is read back
     writeDocument(d, writeOptions(asItIs), &sink, nullptr, asItIs);
     const std::shared_ptr<PdfDocument> copy = PdfDocument::openBytes(plain);
     if (d.passwordProtected && !copy->unlock(d.password))
@@ -4975,20 +4976,24 @@ bool PdfDocument::isSigned() const
     return signedDocument(*d);
 }
 
-std::shared_ptr<PdfDocument> PdfDocument::copy() const
+QByteArray PdfDocument::readingCopy() const
 {
-    QByteArray bytes;
-    {
+    return asPdfError([&] {
         std::lock_guard lock(d->mutex);
         bool incremental = false;
         PdfSaveOptions options;
         options.encryption = PdfSaveOptions::Encryption::none;
         options.compress = false;
+        options.garbageCollect = true;
         // A copy to read on another thread is no written file: its writes are.
         options.readBack = false;
-        bytes = serialize(*d, options, false, true, &incremental);
-    }
-    std::shared_ptr<PdfDocument> copied = openBytes(bytes);
+        return serialize(*d, options, false, true, &incremental);
+    });
+}
+
+std::shared_ptr<PdfDocument> PdfDocument::copy() const
+{
+    std::shared_ptr<PdfDocument> copied = openBytes(readingCopy());
     std::scoped_lock lock(d->mutex, copied->d->mutex);
     copied->d->writtenFromDocument = true;
     inheritOrigins(*copied->d, *d);

@@ -318,6 +318,11 @@ public:
     // An independent copy (for a background thread), made from saved bytes
     // (see save); refused (sourceChanged) as save() is.
     std::shared_ptr<PdfDocument> copy() const;
+    // The bytes a copy to read on other threads opens: the document written
+    // whole, unencrypted and uncompressed, without what nothing refers to (a
+    // broken object a program left behind would stop the write), not read
+    // back, for it is no file.
+    QByteArray readingCopy() const;
 
     struct Impl;
     Impl& impl() const { return *d; }

@@ -26,11 +26,7 @@ void run(const std::shared_ptr<platform::PdfDocument>& source, const std::vector
         return;
     }
 
-    platform::PdfSaveOptions copying;
-    copying.encryption = platform::PdfSaveOptions::Encryption::none;
-    copying.compress = false;
-    copying.readBack = false; // read here, by the workers: no file
-    const QByteArray copy = source->save(copying);
+    const QByteArray copy = source->readingCopy();
     const int window = 2 * threads; // pages rendered ahead of the one consumed
     std::mutex mutex;
     std::condition_variable changed;
