@@ -227,10 +227,6 @@ void tableEntryC(fz_context* ctx, pdf_document* doc, int num, TableEntry* out)
     fz_catch(ctx) out->type = 0;
 }
 
-// A stream is decoded up to this length to find whether it decodes to its
-// end: damage further in is as rare as such streams.
-constexpr std::size_t streamCheckLimit = std::size_t(256) << 20;
-
 // An object stream is read token by token up to this length, and its check
 // sum only up to it again: MuPDF reads one only up to its last object, and
 // real ones are far shorter.
@@ -623,6 +619,8 @@ int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
     return result;
 }
 
+} // namespace
+
 // Whether stream `num` is one MuPDF decodes to its end: 0 where a filter
 // met damage part way (Flate data corrupt inside a block), which MuPDF takes
 // for the stream's end while other readers may read on, and a copy drawn
@@ -630,8 +628,9 @@ int readStreamToItsEndC(fz_context* ctx, pdf_document* doc, int num)
 // merely stops early is read alike by every reader. Pictures in a coding of
 // their own (JPEG, JPEG 2000, JBIG2, fax) are copied as coded, and the
 // file's own tables were read as the file opened: neither is read here, nor
-// more than `limit` bytes of any stream.
-int decodesToItsEndC(fz_context* ctx, pdf_document* doc, int num, std::size_t limit)
+// more than `limit` bytes of any stream. Memory that ran out before the data
+// could be read is in `err`, if given.
+int decodesToItsEndC(fz_context* ctx, pdf_document* doc, int num, std::size_t limit, FzError* err)
 {
     fz_stream* stream = nullptr;
     pdf_obj* dict = nullptr;
@@ -663,9 +662,14 @@ int decodesToItsEndC(fz_context* ctx, pdf_document* doc, int num, std::size_t li
         fz_drop_stream(ctx, stream);
         pdf_drop_obj(ctx, dict);
     }
-    fz_catch(ctx) whole = 0;
+    fz_catch(ctx) {
+        if (err && fz_caught(ctx) == FZ_ERROR_MEMORY) captureError(ctx, err);
+        whole = 0;
+    }
     return whole && errors.count() == 0;
 }
+
+namespace {
 
 // An item of an object's body and where it lies in the file, from the
 // space before it to its end: a token, or a whole reference "a b R".

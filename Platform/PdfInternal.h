@@ -732,6 +732,14 @@ struct ReadBackBytes;
 struct WrittenTrailer;
 class MappedFile;
 
+// Whether MuPDF decodes stream `num` to its end, reading at most `limit`
+// bytes of it (PdfDocument.cpp says what it reads); 0 too where memory ran
+// out, which is in `err`, if given. Never throws.
+int decodesToItsEndC(fz_context* ctx, pdf_document* doc, int num, std::size_t limit, FzError* err = nullptr);
+// A stream is decoded up to this length to find whether it decodes to its
+// end: damage further in is as rare as such streams.
+constexpr std::size_t streamCheckLimit = std::size_t(256) << 20;
+
 // Marks in `reached` (pdf_xref_len bytes, zeroed) each object a chain of
 // references from the trailer reaches, as MuPDF's garbage collection does
 // (the encryption dictionary only with `keepsEncryption`). Throws (MuPDF).

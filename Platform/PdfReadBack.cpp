@@ -60,6 +60,18 @@ bool hexTakenOff(const ReadBackObject& object, const PdfWriteIntent& meant)
     return unhexed && unhexed->storage == object.storage && unhexed->data == object.content;
 }
 
+// Whether undecodable stream `object` stores the very bytes the engine holds
+// stored for it, stored so, which the engine cannot decode either: the
+// document's damage, carried over unchanged by the write.
+bool carriesHeldDamage(const ReadBackObject& object, const PdfWriteIntent& meant)
+{
+    if (!object.undecodable || !meant.storage || !meant.data || !meant.decodes) return false;
+    const std::optional<objectdigest::Digest> storage = meant.storage(object.num);
+    if (!storage || *storage != object.storage) return false;
+    const std::optional<objectdigest::Digest> stored = meant.data(object.num, false, 0);
+    return stored && *stored == object.stored && !meant.decodes(object.num);
+}
+
 // The reader, loaded once (loadReadBack); none when it cannot be.
 std::atomic<const QpdfReadBack*> loadedReader{nullptr};
 std::atomic<bool> loadRefused{false};
@@ -214,10 +226,13 @@ void readBack(ReadBackBytes written, const PdfWriteIntent& meant)
                                [&](const OriginalFailures& a) { return a.streams.count(object.data) > 0; });
         };
         for (const ReadBackObject* object : failing) {
+            // Whatever reads the original: damage the engine holds as it is,
+            // but for a stream the original, read, decodes.
+            const bool decodedThere = original.read && (!meant.keepsNumbers || original.decoded.count(object->num));
             const bool excused = (original.read
                                   && ((meant.keepsNumbers && original.objects.count(object->num))
                                       || (object->undecodable && original.streams.count(object->data))))
-                                 || inAncestors(*object);
+                                 || inAncestors(*object) || (!decodedThere && carriesHeldDamage(*object, meant));
             if (!excused)
                 throw unfaithful(objectName(object->num)
                                  + (object->unparsed ? " cannot be read without repair" : "'s data does not decode"));

@@ -4,7 +4,9 @@
 // the bytes written, and they are judged against what the write meant. The
 // file must open, with the document's password when it is encrypted and not
 // without it; every object must parse and every stream decode, unless it
-// did not in the file the document was read from either; every object the
+// did not in the file the document was read from either, or the stream
+// stores the very bytes the engine holds, which it cannot decode either
+// (and the original, read, does not decode); every object the
 // writer wrote must read as the engine held it (keys, names, strings,
 // numbers, references: PdfObjectDigest.h), every stream with the data the
 // engine holds (decoded, the fax data the writer makes of a 1-bit picture
@@ -79,6 +81,13 @@ struct PdfWriteIntent {
     // How the engine holds stream `num`'s data stored (objectdigest::ofStorage):
     // a stream the readers decode otherwise is judged by its stored bytes.
     std::function<std::optional<objectdigest::Digest>(int num)> storage;
+    // Whether the engine decodes stream `num`'s data to its end by its
+    // filters. A stream of the copy that stores the very bytes the engine
+    // holds, stored so, which neither the engine nor the second reader
+    // decodes, carries the document's damage unchanged: no fault of the
+    // write, unless the original, read, decodes that stream. Unset: every
+    // stream counts as decoding. May throw PdfError.
+    std::function<bool(int num)> decodes;
     // Stream `num`'s stored data with the /ASCIIHexDecode at the head of its
     // filters taken off, and how it is stored then, as the engine's writer
     // takes it off when it compresses a stream: the data a copy stores where

@@ -672,6 +672,13 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
         if (!unhexedC(pdfContext(), doc, num, &unhexed.storage, &unhexed.data)) return std::nullopt;
         return unhexed;
     };
+    meant.decodes = [doc](int num) {
+        FzError err;
+        const bool decodes = decodesToItsEndC(pdfContext(), doc, num, streamCheckLimit, &err) != 0;
+        // No verdict on the copy from a stream that could not be read for memory.
+        throwIfFailed(err, PdfErrorCode::unverifiedCopy);
+        return decodes;
+    };
     meant.storage = [doc](int num) -> std::optional<digest::Digest> {
         int read = 0;
         const digest::Digest storage = heldStorageC(pdfContext(), doc, num, &read);

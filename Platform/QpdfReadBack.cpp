@@ -418,10 +418,17 @@ bool decodes(QPDF& pdf, QPDFObjectHandle stream, ReadBackObject* object = nullpt
     }
 }
 
-digest::Digest storedData(QPDFObjectHandle stream)
+// A stream's data as stored, summed up as a string; with `asData`, as
+// objectdigest::Data too, as the engine sums up its stored data.
+digest::Digest storedData(QPDFObjectHandle stream, digest::Digest* asData = nullptr)
 {
     try {
         const std::shared_ptr<Buffer> data = stream.getRawStreamData();
+        if (asData) {
+            digest::Data bytes;
+            bytes.add(data->getBuffer(), data->getSize());
+            *asData = bytes.done();
+        }
         return digest::ofString(std::string_view(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
     } catch (const std::exception& e) {
         if (!isDamage(e)) throw;
@@ -545,10 +552,9 @@ void readObject(QPDF& pdf, const QPDFObjGen& og, Walk& walk, ReadBackObject& obj
         if (handle.isStream() && !storesCopiedData(handle, walk, copied)) {
             if (!decodes(pdf, handle, &object)) {
                 object.undecodable = true;
-                object.data = storedData(handle);
-            } else {
-                object.storage = storageOf(handle, walk);
+                object.data = storedData(handle, &object.stored);
             }
+            object.storage = storageOf(handle, walk);
         }
     } catch (const std::exception& e) {
         takeWarnings(pdf);
@@ -779,6 +785,8 @@ OriginalFailures failuresOf(ReadBackBytes file, const std::string& password)
                 } else if (handle.isStream() && !decodes(pdf, handle)) {
                     failures.objects.insert(og.getObj());
                     failures.streams.insert(storedData(handle));
+                } else if (handle.isStream()) {
+                    failures.decoded.insert(og.getObj());
                 }
             } catch (const std::exception& e) {
                 takeWarnings(pdf);

@@ -83,10 +83,11 @@ struct ReadBackObject {
     // out (objectdigest::Data): a 1-bit image's fax data, which writers
     // code from its pixels alone. 0: summed up whole.
     std::uint64_t rowBits = 0;
-    // A decoded stream's data as stored (objectdigest::Data), and how
-    // (objectdigest::ofStorage): where readers decode a filter otherwise (a
-    // last row of a predictor cut short), a stream that stores the engine's
-    // very bytes, so, reads as the engine's does in every reader.
+    // A decoded or undecodable stream's data as stored (objectdigest::Data),
+    // and how (objectdigest::ofStorage): where readers decode a filter
+    // otherwise (a last row of a predictor cut short), a stream that stores
+    // the engine's very bytes, so, reads as the engine's does in every
+    // reader; where neither decodes it, it carries the engine's damage.
     objectdigest::Digest stored = 0;
     objectdigest::Digest storage = 0;
     // A page object: a dictionary of /Type /Page that no /Kids make a node of a page tree.
@@ -122,6 +123,7 @@ struct OriginalFailures {
     bool pagesNeedRepair = false;                     // its page tree reads only with repair
     std::unordered_set<int> objects;                  // objects that do not parse or decode
     std::unordered_set<objectdigest::Digest> streams; // the stored data of streams that do not decode
+    std::unordered_set<int> decoded;                  // streams that decode
 };
 
 struct QpdfReadBack {

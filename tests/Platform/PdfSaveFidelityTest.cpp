@@ -805,6 +805,40 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
     EXPECT_TRUE(popplerText(sound).contains("Sound stream"));
 }
 
+TEST(PdfSaveFidelity, AStreamNoReaderDecodesIsCopiedAsTheDocumentHoldsIt)
+{
+    // Real files through a text conversion (each byte from 0x80 up become EF
+    // BF BD): qpdf cannot read them, MuPDF shows their pages. Each stream
+    // neither decodes, a copy stores as the document holds it: the damage is
+    // the document's, and the copy is written. A stream the document decodes
+    // that the write damaged (a stand-in) is refused.
+    const struct {
+        const char* file;
+        bool damagedByWrite = false;
+    } cases[] = {{"good17-not-qdf.pdf"}, {"issue-202.pdf"}, {"enc-XI-base.pdf"}, {"good17-not-qdf.pdf", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.damagedByWrite ? ", the mark's drawing damaged by the write" : ""));
+        QByteArray converted;
+        for (const char byte : testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(c.file))))
+            converted += static_cast<unsigned char>(byte) >= 0x80 ? QByteArray("\xEF\xBF\xBD") : QByteArray(1, byte);
+        QTemporaryDir dir;
+        auto doc = PdfDocument::openFile(testsupport::writeFile(dir, "converted.pdf", converted).toStdString());
+        addMark(*doc);
+        platform::PdfSaveOptions saveAs = fileSave();
+        saveAs.lossAccepted = true; // as Save As asks first
+        if (c.damagedByWrite) saveAs.beforeReadBack = [](int fd) { overwriteAfter(fd, "/BBox", "stream\n", '\0'); };
+        const QString copy = dir.filePath("copy.pdf");
+        try {
+            doc->saveToFile(testsupport::chosen(copy.toStdString()), saveAs);
+        } catch (const PdfError& error) {
+            EXPECT_TRUE(c.damagedByWrite && error.code() == PdfErrorCode::unfaithfulCopy) << error.what();
+        }
+        EXPECT_EQ(QFile::exists(copy), !c.damagedByWrite);
+        if (c.damagedByWrite) continue;
+        EXPECT_TRUE(popplerInfo(copy).contains(QRegularExpression(QString("Pages: +%1\n").arg(doc->pageCount()))));
+    }
+}
+
 // ---------------------------------------------------------------- unusual but sound
 
 // Whether every entry of the file's cross-reference tables holds a
