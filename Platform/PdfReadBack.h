@@ -82,7 +82,7 @@ struct PdfWriteIntent {
     // a stream the readers decode otherwise is judged by its stored bytes.
     std::function<std::optional<objectdigest::Digest>(int num)> storage;
     // Whether the engine decodes stream `num`'s data to its end by its
-    // filters. A stream of the copy that stores the very bytes the engine
+    // filters, warning of no damage on the way. A stream of the copy that stores the very bytes the engine
     // holds, stored so, which neither the engine nor the second reader
     // decodes, carries the document's damage unchanged: no fault of the
     // write, unless the original, read, decodes that stream. Unset: every

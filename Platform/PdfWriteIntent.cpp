@@ -674,10 +674,13 @@ PdfWriteIntent writeIntent(PdfDocument::Impl& d, const pdf_write_options& opts,
     };
     meant.decodes = [doc](int num) {
         FzError err;
+        // A decoding the engine warned of (zlib data that stops part way) is
+        // what it made of damage, not the stream's data to its end.
+        const EngineWarnings warnings(pdfContext());
         const bool decodes = decodesToItsEndC(pdfContext(), doc, num, streamCheckLimit, &err) != 0;
         // No verdict on the copy from a stream that could not be read for memory.
         throwIfFailed(err, PdfErrorCode::unverifiedCopy);
-        return decodes;
+        return decodes && warnings.count() == 0;
     };
     meant.storage = [doc](int num) -> std::optional<digest::Digest> {
         int read = 0;

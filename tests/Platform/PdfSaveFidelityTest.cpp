@@ -808,19 +808,31 @@ TEST(PdfSaveFidelity, DamageTheEngineReadsPastIsNotSavedOver)
 TEST(PdfSaveFidelity, AStreamNoReaderDecodesIsCopiedAsTheDocumentHoldsIt)
 {
     // Real files through a text conversion (each byte from 0x80 up become EF
-    // BF BD): qpdf cannot read them, MuPDF shows their pages. Each stream
-    // neither decodes, a copy stores as the document holds it: the damage is
-    // the document's, and the copy is written. A stream the document decodes
-    // that the write damaged (a stand-in) is refused.
+    // BF BD), or with their NUL bytes dropped: qpdf cannot read them, MuPDF
+    // shows their pages. Each stream neither decodes (or MuPDF decodes only
+    // with a warning of damage: zlib data that stops part way, or that ends
+    // without its end marker), a copy stores as the document holds it: the
+    // damage is the document's, and the copy is written. A stream the
+    // document decodes that the write damaged (a stand-in) is refused.
     const struct {
         const char* file;
         bool damagedByWrite = false;
-    } cases[] = {{"good17-not-qdf.pdf"}, {"issue-202.pdf"}, {"enc-XI-base.pdf"}, {"good17-not-qdf.pdf", true}};
+        bool nulsDropped = false;
+    } cases[] = {{"good17-not-qdf.pdf"},
+                 {"issue-202.pdf"},
+                 {"enc-XI-base.pdf"},
+                 {"good17-not-qdf.pdf", true},
+                 {"good17-not-qdf.pdf", false, true},
+                 {"qpdfjob-ctest2.pdf", false, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.file) + (c.damagedByWrite ? ", the mark's drawing damaged by the write" : ""));
+        SCOPED_TRACE(std::string(c.file) + (c.damagedByWrite ? ", the mark's drawing damaged by the write" : "")
+                     + (c.nulsDropped ? ", its NUL bytes dropped" : ""));
         QByteArray converted;
         for (const char byte : testsupport::readFile(QString::fromStdString(testsupport::qpdfCorpusPath(c.file))))
-            converted += static_cast<unsigned char>(byte) >= 0x80 ? QByteArray("\xEF\xBF\xBD") : QByteArray(1, byte);
+            if (c.nulsDropped) converted += byte ? QByteArray(1, byte) : QByteArray();
+            else
+                converted +=
+                    static_cast<unsigned char>(byte) >= 0x80 ? QByteArray("\xEF\xBF\xBD") : QByteArray(1, byte);
         QTemporaryDir dir;
         auto doc = PdfDocument::openFile(testsupport::writeFile(dir, "converted.pdf", converted).toStdString());
         addMark(*doc);
