@@ -5,6 +5,7 @@
 #include "Platform/PdfWriting.h"
 #include "QuarnKit/Document/DocumentEngine.h"
 #include "QuarnKit/Document/QuarnDocument.h"
+#include "QuarnKit/Export/ExportJob.h"
 #include "QuarnKit/Export/ExportSettings.h"
 #include "QuarnKit/Export/Exporter.h"
 #include "QuarnKit/Export/PageRender.h"
@@ -47,6 +48,24 @@ QRectF printArea(const QSizeF& sheet, double unitsPerPoint)
     return area.isValid() ? area : QRectF();
 }
 
+namespace {
+
+// The document the sheets are drawn from, on the printing thread: a copy of
+// the open one; where none can be written from it (an earlier write changed
+// it past putting back), its pages as ravlen draws them, as images and a
+// flattened export take them.
+std::shared_ptr<platform::PdfDocument> printedSource(const platform::PdfDocument& pdf)
+{
+    try {
+        return pdf.copy();
+    } catch (const platform::PdfError& error) {
+        if (error.code() != platform::PdfErrorCode::writeUnrestored) throw;
+        return platform::PdfDocument::openBytes(ExportSnapshot::data(pdf, ExportFormat::flattenedPDF));
+    }
+}
+
+} // namespace
+
 std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::vector<int> pages, QSizeF sheet,
                                           ChosenFile file, bool lossAccepted)
 {
@@ -56,7 +75,7 @@ std::function<PrintOutcome()> printingJob(const QuarnDocument& document, std::ve
             if (copyNeedsLossQuestion(*pdf, lossAccepted)) return {false, {}, true};
             const QRectF area = printArea(sheet, 1);
             if (pages.empty() || area.isEmpty()) return {};
-            const std::shared_ptr<platform::PdfDocument> source = pdf->copy();
+            const std::shared_ptr<platform::PdfDocument> source = printedSource(*pdf);
             const std::shared_ptr<platform::PdfDocument> out = platform::PdfDocument::createEmpty();
             // The sheets share what the pages share: one copy of each font and picture.
             platform::PdfWriting::FlattenedCopy copy(*out, *source);

@@ -6,6 +6,7 @@
 #include "QuarnKit/Document/QuarnDocument.h"
 #include "QuarnKit/Document/SaveRefusal.h"
 #include "QuarnKit/Export/ExportJob.h"
+#include "QuarnKit/Viewer/PrintLayout.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -173,9 +174,9 @@ TEST(DamagedSaving, ASaveKeepsEveryPageWordAndMarkOrLeavesTheFileAlone)
 }
 
 // A damaged file ravlen shows, its save over itself refused: each way the
-// refusal offers writes a file poppler reads with the new mark and the
-// file's words, and none offered fails; also where writing it changes the
-// document past putting it back or reading it again.
+// refusal offers, and Print to a file, writes a file poppler reads with the
+// new mark and the file's words, and none offered fails; also where writing
+// it changes the document past putting it back or reading it again.
 TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
 {
     const QByteArray converted = testsupport::textConvertedTablePdf("converted words");
@@ -226,6 +227,11 @@ TEST(DamagedSaving, EachWayARefusalOffersWritesTheEdit)
             written.emplace_back(quarnkit::ExportSnapshot::data(*pdfOf(*document), quarnkit::ExportFormat::pdf), 1);
         EXPECT_EQ(offered.any(), wayOut);
         EXPECT_EQ(written.empty(), !offered.any());
+        // Print to a file, which no refusal names, prints what ravlen shows.
+        if (wayOut) {
+            ASSERT_TRUE(quarnkit::printingJob(*document, {0}, QSizeF(612, 792), testsupport::chosen(copy))());
+            written.emplace_back(readFile(copy), 0);
+        }
         for (const auto& [pdf, marks] : written) {
             writeFile(copy, pdf);
             EXPECT_TRUE(testsupport::runProgram("pdftotext", {"-l", "1", copy, "-"}).simplified().contains(words));
